@@ -1,0 +1,27 @@
+#!/usr/bin/env python3
+"""Prints each benchmark's median time and its ratio to the memcpy baseline of a size.
+
+Usage: bench/ratios.py results.json   (Google Benchmark --benchmark_out JSON with
+--benchmark_repetitions and aggregates). A name Entry/variant/WxH is compared with
+memcpy/WxH; Entry/variant/SRC-DST with memcpy/<destination size>.
+"""
+import json
+import sys
+
+
+def main(path):
+    with open(path) as f:
+        data = json.load(f)
+    med = {}
+    for b in data["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            med[b["run_name"]] = b["real_time"], b["time_unit"]
+    for name, (t, unit) in med.items():
+        dims = name.rsplit("/", 1)[-1].split("-")[-1]
+        base = med.get("memcpy/" + dims)
+        ratio = f"{t / base[0]:6.2f}x memcpy/{dims}" if base and not name.startswith("memcpy/") else ""
+        print(f"{name:48s} {t:12.1f} {unit}  {ratio}")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
