@@ -47,3 +47,6 @@ int ReadRegistryString(platform::RegistryRoot root, const char* subkey, const ch
 
 // "Resize" under "SOFTWARE\Quillon\Velmora", default 0.
 uint32_t ReadResizeMode();
+
+// Tests only: forgets every cached switch, as a fresh load of the library would.
+void ResetDiagnosticSwitchesForTesting();
