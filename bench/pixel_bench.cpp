@@ -2,6 +2,7 @@
 // destination frame.
 #include "bench/frame_bench.h"
 #include "pixel/copy_reorder.h"
+#include "pixel/planar_packed.h"
 
 namespace {
 
@@ -24,6 +25,14 @@ const PackedVariant kPacked[] = {
     {"YVYUToYUY2", "sse2", YVYUToYUY2_SSE2}, {"YVYUToYUY2", "mmx", YVYUToYUY2_MMX},
     {"YVYUToYUY2", "portable", YVYUToYUY2_C},
 };
+
+struct PlanarVariant {
+  const char* variant;
+  PlanarToPackedFn fn;
+};
+
+const PlanarVariant kI420ToYUY2[] = {
+    {"sse2", I420ToYUY2_SSE2}, {"mmx", I420ToYUY2_MMX}, {"portable", I420ToYUY2_C}};
 
 const std::pair<const char*, CopyBytesFn> kCopyBytes[] = {
     {"sse2", CopyBytes_SSE2}, {"mmx", CopyBytes_MMX}, {"portable", CopyBytes_C}};
@@ -52,6 +61,22 @@ void RegisterAll() {
             std::vector<uint8_t> src = RandomBytes(frameBytes, 3), dst(frameBytes, 0);
             for (auto _ : st) {
               fn(dst.data(), s.w * 2, src.data(), s.w * 2, static_cast<uint32_t>(s.w), s.h);
+              benchmark::ClobberMemory();
+            }
+            st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) * static_cast<int64_t>(frameBytes));
+          })
+          ->Unit(benchmark::kMicrosecond);
+    }
+    for (const PlanarVariant& v : kI420ToYUY2) {
+      benchmark::RegisterBenchmark(
+          (std::string("I420ToYUY2/") + v.variant + "/" + Dims(s)).c_str(),
+          [fn = v.fn, s, frameBytes](benchmark::State& st) {
+            const size_t lumaBytes = static_cast<size_t>(s.w) * s.h;
+            std::vector<uint8_t> src = RandomBytes(lumaBytes * 3 / 2, 4), dst(frameBytes, 0);
+            const uint8_t* u = src.data() + lumaBytes;
+            const uint8_t* v = u + lumaBytes / 4;
+            for (auto _ : st) {
+              fn(dst.data(), s.w * 2, src.data(), u, v, s.w, s.w / 2, static_cast<uint32_t>(s.w), s.h);
               benchmark::ClobberMemory();
             }
             st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) * static_cast<int64_t>(frameBytes));

@@ -34,3 +34,26 @@ void YVYUToYUY2(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t src
                 uint32_t width, int32_t height);
 void YUY2ToYVYU(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcStride,
                 uint32_t width, int32_t height);
+
+// Planar 4:2:0 (Y, U, V planes; one chroma stride for both chroma planes) to packed
+// 4:2:2. Rows go in pairs sharing one chroma row; with an odd |height| the last row is
+// not converted. A negative height writes the destination from its last row upward while
+// the planes are read top-down.
+void I420ToYUY2(uint8_t* dst, int32_t dstStride, const uint8_t* y, const uint8_t* u,
+                const uint8_t* v, int32_t yStride, int32_t chromaStride, uint32_t width,
+                int32_t height);
+void I420ToYVYU(uint8_t* dst, int32_t dstStride, const uint8_t* y, const uint8_t* u,
+                const uint8_t* v, int32_t yStride, int32_t chromaStride, uint32_t width,
+                int32_t height);
+void I420ToUYVY(uint8_t* dst, int32_t dstStride, const uint8_t* y, const uint8_t* u,
+                const uint8_t* v, int32_t yStride, int32_t chromaStride, uint32_t width,
+                int32_t height);
+void I420ToVYUY(uint8_t* dst, int32_t dstStride, const uint8_t* y, const uint8_t* u,
+                const uint8_t* v, int32_t yStride, int32_t chromaStride, uint32_t width,
+                int32_t height);
+// Copies the Y plane (width bytes, height rows) and both chroma planes (width / 2 bytes,
+// height / 2 rows, halved toward zero) with CopyPlane.
+void CopyI420(uint8_t* dstY, uint8_t* dstU, uint8_t* dstV, int32_t dstYStride,
+              int32_t dstChromaStride, const uint8_t* srcY, const uint8_t* srcU,
+              const uint8_t* srcV, int32_t srcYStride, int32_t srcChromaStride, uint32_t width,
+              int32_t height);
