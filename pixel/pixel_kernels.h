@@ -57,3 +57,34 @@ void CopyI420(uint8_t* dstY, uint8_t* dstU, uint8_t* dstV, int32_t dstYStride,
               int32_t dstChromaStride, const uint8_t* srcY, const uint8_t* srcU,
               const uint8_t* srcV, int32_t srcYStride, int32_t srcChromaStride, uint32_t width,
               int32_t height);
+
+// RGB to YUV (BT.601 studio range, truncating integer arithmetic). Sources are RGB32
+// (B G R X), RGB24 (B G R), RGB555 or RGB565 (little-endian words). A negative height
+// reads the source from its last row upward; the output is written top-down. Packed
+// outputs take one chroma pair per pixel pair; planar outputs one per 2 x 2 block, rows in
+// pairs (an odd |height| leaves the last row unconverted).
+// RGB32ToYUY2 on an SSE2 processor takes the chroma of every pixel pair inside whole
+// 8-pixel blocks from the pair's truncated channel averages, shifted by 8, which differs
+// from the portable chroma by at most 1 on pairs with odd channel sums.
+void RGB32ToYUY2(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcStride,
+                 uint32_t width, int32_t height);
+void RGB24ToYUY2(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcStride,
+                 uint32_t width, int32_t height);
+void RGB555ToYUY2(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcStride,
+                  uint32_t width, int32_t height);
+void RGB565ToYUY2(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcStride,
+                  uint32_t width, int32_t height);
+void RGB32ToYVYU(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcStride,
+                 uint32_t width, int32_t height);
+void RGB32ToUYVY(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcStride,
+                 uint32_t width, int32_t height);
+void RGB32ToVYUY(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcStride,
+                 uint32_t width, int32_t height);
+void RGB32ToI420(uint8_t* y, uint8_t* u, uint8_t* v, int32_t yStride, int32_t chromaStride,
+                 const uint8_t* src, int32_t srcStride, uint32_t width, int32_t height);
+void RGB24ToI420(uint8_t* y, uint8_t* u, uint8_t* v, int32_t yStride, int32_t chromaStride,
+                 const uint8_t* src, int32_t srcStride, uint32_t width, int32_t height);
+void RGB555ToI420(uint8_t* y, uint8_t* u, uint8_t* v, int32_t yStride, int32_t chromaStride,
+                  const uint8_t* src, int32_t srcStride, uint32_t width, int32_t height);
+void RGB565ToI420(uint8_t* y, uint8_t* u, uint8_t* v, int32_t yStride, int32_t chromaStride,
+                  const uint8_t* src, int32_t srcStride, uint32_t width, int32_t height);

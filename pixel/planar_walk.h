@@ -30,3 +30,30 @@ inline void WalkPlanarRowPairs(uint8_t* dst, int32_t dstStride, const uint8_t* y
 }
 
 }  // namespace
+
+namespace {
+
+// Calls rows(s0, s1, y0, y1, u, v) for each of |height| / 2 source row pairs, s0 and s1
+// in reading order. A negative height reads the source from its last row upward; the
+// planes are written top-down.
+template <typename RowsFn>
+inline void WalkSourceRowPairs(uint8_t* y, uint8_t* u, uint8_t* v, int32_t yStride,
+                               int32_t chromaStride, const uint8_t* src, int32_t srcStride,
+                               int32_t height, RowsFn rows) {
+  ptrdiff_t srcStep = srcStride;
+  if (height < 0) {
+    height = -height;
+    src += static_cast<ptrdiff_t>(height - 1) * srcStride;
+    srcStep = -srcStep;
+  }
+  const int32_t pairs = height / 2;
+  for (int32_t i = 0; i < pairs; ++i) {
+    rows(src, src + srcStep, y, y + yStride, u, v);
+    src += 2 * srcStep;
+    y += 2 * static_cast<ptrdiff_t>(yStride);
+    u += chromaStride;
+    v += chromaStride;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,157 @@
+// SSE2 RGB to YUV: RGB32 to YUY2 in blocks of 8 pixels with chroma from the truncated
+// average of each pair, and RGB32/RGB24 to I420 in blocks of 8 x 2 pixels with exactly
+// the portable arithmetic. The rest of a row goes to the portable code.
+#include <emmintrin.h>
+#include <xmmintrin.h>
+
+#include "pixel/planar_walk.h"
+#include "pixel/rgb_yuv.h"
+#include "pixel/row_walk.h"
+
+namespace {
+
+inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+inline __m128i Coeffs(int16_t lo, int16_t hi) {
+  return _mm_set_epi16(hi, lo, hi, lo, hi, lo, hi, lo);
+}
+
+// Four RGB32 pixels split into 16-bit lanes: br = B R per pixel, gx = G X per pixel.
+struct Channels {
+  __m128i br, gx;
+};
+
+inline Channels Split(__m128i px) {
+  return {_mm_and_si128(px, _mm_set1_epi32(0x00FF00FF)), _mm_srli_epi16(px, 8)};
+}
+
+// ((66 R + 129 G + 25 B) >> 8) + 16 per pixel as four 32-bit lanes.
+inline __m128i Luma4(Channels c) {
+  const __m128i sum = _mm_add_epi32(_mm_madd_epi16(c.br, Coeffs(25, 66)), _mm_madd_epi16(c.gx, Coeffs(129, 0)));
+  return _mm_add_epi32(_mm_srai_epi32(sum, 8), _mm_set1_epi32(16));
+}
+
+// Eight luma values as 16-bit lanes.
+inline __m128i Luma8(Channels a, Channels b) { return _mm_packs_epi32(Luma4(a), Luma4(b)); }
+
+// Adds each pixel's lanes to its pair partner's; lanes of pixels 0 and 2 keep the sums.
+inline __m128i PairSum(__m128i x) { return _mm_add_epi16(x, _mm_srli_epi64(x, 32)); }
+
+// Lanes 0 and 2 of a, then of b: the four pair sums of eight pixels.
+inline __m128i Gather(__m128i a, __m128i b) {
+  return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
+}
+
+// U and V of four (B R, G X) lane pairs, shifted right by `shift` and offset by 128,
+// as 16-bit lanes u0 v0 u1 v1 u2 v2 u3 v3.
+inline __m128i Chroma(__m128i br, __m128i gx, int shift) {
+  const __m128i shiftCount = _mm_cvtsi32_si128(shift);
+  const __m128i bias = _mm_set1_epi32(128);
+  __m128i u = _mm_add_epi32(_mm_madd_epi16(br, Coeffs(112, -38)), _mm_madd_epi16(gx, Coeffs(-74, 0)));
+  __m128i v = _mm_add_epi32(_mm_madd_epi16(br, Coeffs(-18, 112)), _mm_madd_epi16(gx, Coeffs(-94, 0)));
+  u = _mm_add_epi32(_mm_sra_epi32(u, shiftCount), bias);
+  v = _mm_add_epi32(_mm_sra_epi32(v, shiftCount), bias);
+  const __m128i uv = _mm_packs_epi32(u, v);  // u0 u1 u2 u3 v0 v1 v2 v3
+  return _mm_unpacklo_epi16(uv, _mm_unpackhi_epi64(uv, uv));
+}
+
+// Eight RGB32 pixels to four YUY2 macropixels; chroma from the pair averages
+// (R0 + R1) >> 1 etc., shifted by 8. Results are saturated to 0..255.
+inline void YUY2Block(uint8_t* dst, const uint8_t* src) {
+  _mm_prefetch(reinterpret_cast<const char*>(src + 32), _MM_HINT_NTA);
+  const Channels a = Split(Load(src)), b = Split(Load(src + 16));
+  const __m128i y = Luma8(a, b);
+  const __m128i br = _mm_srli_epi16(Gather(PairSum(a.br), PairSum(b.br)), 1);
+  const __m128i gx = _mm_srli_epi16(Gather(PairSum(a.gx), PairSum(b.gx)), 1);
+  const __m128i uv = Chroma(br, gx, 8);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
+                   _mm_packus_epi16(_mm_unpacklo_epi16(y, uv), _mm_unpackhi_epi16(y, uv)));
+}
+
+inline void Store4(uint8_t* p, __m128i v) {
+  const int x = _mm_cvtsi128_si32(v);
+  __builtin_memcpy(p, &x, 4);
+}
+
+// Eight pixels of two RGB32 rows: eight Y bytes per row, four U and four V bytes.
+inline void I420Block(uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v, const uint8_t* s0,
+                      const uint8_t* s1) {
+  const Channels a0 = Split(Load(s0)), b0 = Split(Load(s0 + 16));
+  const Channels a1 = Split(Load(s1)), b1 = Split(Load(s1 + 16));
+  const __m128i luma0 = Luma8(a0, b0), luma1 = Luma8(a1, b1);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(y0), _mm_packus_epi16(luma0, luma0));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(y1), _mm_packus_epi16(luma1, luma1));
+  const __m128i br = Gather(PairSum(_mm_add_epi16(a0.br, a1.br)), PairSum(_mm_add_epi16(b0.br, b1.br)));
+  const __m128i gx = Gather(PairSum(_mm_add_epi16(a0.gx, a1.gx)), PairSum(_mm_add_epi16(b0.gx, b1.gx)));
+  const __m128i uv = Chroma(br, gx, 10);
+  // Lanes alternate u and v: keep each byte of the packed result in its plane.
+  const __m128i even = _mm_and_si128(uv, _mm_set1_epi32(0x0000FFFF));
+  const __m128i odd = _mm_srli_epi32(uv, 16);
+  const __m128i uu = _mm_packs_epi32(even, even), vv = _mm_packs_epi32(odd, odd);
+  Store4(u, _mm_packus_epi16(uu, uu));
+  Store4(v, _mm_packus_epi16(vv, vv));
+}
+
+// Eight RGB24 pixels widened to RGB32 so the RGB32 block applies.
+inline void Widen8(uint8_t* out, const uint8_t* in) {
+  for (int i = 0; i < 8; ++i) {
+    out[4 * i] = in[3 * i];
+    out[4 * i + 1] = in[3 * i + 1];
+    out[4 * i + 2] = in[3 * i + 2];
+    out[4 * i + 3] = 0;
+  }
+}
+
+template <bool Rgb24>
+void ToI420(uint8_t* y, uint8_t* u, uint8_t* v, int32_t yStride, int32_t chromaStride,
+            const uint8_t* src, int32_t srcStride, uint32_t width, int32_t height) {
+  constexpr uint32_t bpp = Rgb24 ? 3 : 4;
+  const uint32_t pairs = width / 2;
+  const uint32_t blocks = pairs / 4;
+  WalkSourceRowPairs(y, u, v, yStride, chromaStride, src, srcStride, height,
+                     [=](const uint8_t* s0, const uint8_t* s1, uint8_t* y0, uint8_t* y1,
+                         uint8_t* cu, uint8_t* cv) {
+                       for (uint32_t b = 0; b < blocks; ++b) {
+                         if constexpr (Rgb24) {
+                           alignas(16) uint8_t w0[32], w1[32];
+                           Widen8(w0, s0);
+                           Widen8(w1, s1);
+                           I420Block(y0, y1, cu, cv, w0, w1);
+                         } else {
+                           I420Block(y0, y1, cu, cv, s0, s1);
+                         }
+                         s0 += 8 * bpp;
+                         s1 += 8 * bpp;
+                         y0 += 8;
+                         y1 += 8;
+                         cu += 4;
+                         cv += 4;
+                       }
+                       if constexpr (Rgb24)
+                         RGB24ToI420RowPair_C(y0, y1, cu, cv, s0, s1, pairs % 4);
+                       else
+                         RGB32ToI420RowPair_C(y0, y1, cu, cv, s0, s1, pairs % 4);
+                     });
+}
+
+}  // namespace
+
+void RGB32ToYUY2_SSE2(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcStride,
+                      uint32_t width, int32_t height) {
+  const uint32_t blocks = width / 8;
+  const uint32_t rest = (width % 8) / 2;
+  WalkRows(dst, dstStride, src, srcStride, height, [=](uint8_t* d, const uint8_t* s) {
+    for (uint32_t b = 0; b < blocks; ++b, d += 16, s += 32) YUY2Block(d, s);
+    RGB32ToYUY2Row_C(d, s, rest);
+  });
+}
+
+void RGB32ToI420_SSE2(uint8_t* y, uint8_t* u, uint8_t* v, int32_t yStride, int32_t chromaStride,
+                      const uint8_t* src, int32_t srcStride, uint32_t width, int32_t height) {
+  ToI420<false>(y, u, v, yStride, chromaStride, src, srcStride, width, height);
+}
+
+void RGB24ToI420_SSE2(uint8_t* y, uint8_t* u, uint8_t* v, int32_t yStride, int32_t chromaStride,
+                      const uint8_t* src, int32_t srcStride, uint32_t width, int32_t height) {
+  ToI420<true>(y, u, v, yStride, chromaStride, src, srcStride, width, height);
+}
