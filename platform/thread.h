@@ -44,6 +44,9 @@ bool GetThreadExitCode(ThreadObject* thread, uint32_t* exitCode);
 // its next wait or other cancellation point, unwinding its stack. Waiting for the handle then
 // succeeds and the exit code is `exitCode`.
 bool TerminateThread(ThreadObject* thread, uint32_t exitCode);
+// Processor time the thread has used so far (user + kernel), in microseconds; false once it
+// has ended on Linux, or on failure.
+bool GetThreadCpuTimeUs(ThreadObject* thread, uint64_t* microseconds);
 // Releases the handle; null is ignored.
 void CloseThread(ThreadObject* thread);
 

@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -221,6 +222,17 @@ bool TerminateThread(ThreadObject* t, uint32_t exitCode) {
     pthread_cancel(t->thread);
     // A suspended thread ends at its wait for the resume.
   }
+  return true;
+}
+
+bool GetThreadCpuTimeUs(ThreadObject* t, uint64_t* microseconds) {
+  if (t == nullptr || microseconds == nullptr) return false;
+  std::lock_guard<std::mutex> g(t->lock);
+  if (!t->cancelable) return false;  // finishing: its pthread_t may no longer be valid
+  clockid_t clock;
+  timespec ts{};
+  if (pthread_getcpuclockid(t->thread, &clock) != 0 || clock_gettime(clock, &ts) != 0) return false;
+  *microseconds = static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
   return true;
 }
 

@@ -89,6 +89,15 @@ bool TerminateThread(ThreadObject* t, uint32_t exitCode) {
   return t != nullptr && ::TerminateThread(H(t), exitCode);
 }
 
+bool GetThreadCpuTimeUs(ThreadObject* t, uint64_t* microseconds) {
+  if (t == nullptr || microseconds == nullptr) return false;
+  FILETIME created, exited, kernel, user;
+  if (!GetThreadTimes(H(t), &created, &exited, &kernel, &user)) return false;
+  const auto ticks = [](const FILETIME& f) { return (uint64_t{f.dwHighDateTime} << 32) | f.dwLowDateTime; };
+  *microseconds = (ticks(kernel) + ticks(user)) / 10u;
+  return true;
+}
+
 void CloseThread(ThreadObject* t) {
   if (t != nullptr) CloseHandle(H(t));
 }

@@ -1,0 +1,31 @@
+// Child processes for tests and peers: start a program with arguments, wait for it with a
+// time-out, and end it abruptly (TerminateProcess / SIGKILL).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/wait.h"
+
+namespace platform {
+
+struct ProcessObject;  // opaque
+
+// Starts `program` with `args` (argv[1]...), inheriting the environment and standard
+// streams. Null on failure.
+ProcessObject* SpawnProcess(const std::string& program, const std::vector<std::string>& args);
+// kWaitObject0 once it has ended, kWaitTimeout or kWaitFailed.
+uint32_t WaitProcess(ProcessObject* process, uint32_t timeoutMs);
+// The exit code of an ended process (128 + signal number for one ended by a signal on Linux).
+bool GetProcessExitCode(ProcessObject* process, uint32_t* exitCode);
+uint32_t GetProcessId(ProcessObject* process);
+// Ends it at once, without any clean-up of its own.
+bool KillProcess(ProcessObject* process);
+// Releases the handle; a child still running is left running.
+void CloseProcess(ProcessObject* process);
+
+// The running program's own file.
+std::string CurrentExecutablePath();
+
+}  // namespace platform

@@ -1,0 +1,44 @@
+// The registration transport: one request and one reply per connection, between processes
+// of any local user. A named pipe in message mode on Windows; on Linux a Unix-domain
+// SOCK_SEQPACKET socket whose path comes from the pipe name (see PipeSocketPath).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/event.h"
+
+namespace platform {
+
+// Client side: connects to the pipe `pipeName`, sends `request` as one message and reads one
+// reply message of at most `replyCapacity` bytes into `reply`. A busy pipe is waited for
+// (the pipe's default wait, again and again). Returns the reply's size, or -1 when there is
+// no server, a step fails or no reply comes.
+int32_t CallMessagePipe(const char16_t* pipeName, const void* request, uint32_t requestBytes, void* reply,
+                        uint32_t replyCapacity);
+
+// Server side: the handler gets each request (`bytes` read, at most the server's message
+// size) and writes its reply into `reply` (room for `replyCapacity` bytes); it returns the
+// reply's size, or 0 to answer nothing.
+using PipeRequestHandler = uint32_t (*)(void* context, const uint8_t* request, uint32_t bytes, uint8_t* reply,
+                                        uint32_t replyCapacity);
+
+class MessagePipeServer {
+ public:
+  virtual ~MessagePipeServer() = default;
+  // Creates the listening end, which every local user may connect to; null on failure (for
+  // instance when another server holds the name).
+  static std::unique_ptr<MessagePipeServer> Create(const char16_t* pipeName, uint32_t maxMessageBytes);
+  // Serves clients one at a time, one request and one reply each, until `stop` is set: it
+  // ends while no client is connected, while one is being served, and while a connected
+  // client never writes. A client that connects before Serve runs is served. Returns false
+  // when it ended through a failure rather than the stop event.
+  virtual bool Serve(const Event& stop, PipeRequestHandler handler, void* context) = 0;
+};
+
+// Linux: the socket for `pipeName` is "<dir>/<last component of the name>", dir being
+// $KESTREL_PIPE_DIR or /tmp ("\\.\Pipe\OruVLM_x" becomes "/tmp/OruVLM_x"). Empty on Windows.
+std::string PipeSocketPath(const char16_t* pipeName);
+
+}  // namespace platform

@@ -1,0 +1,141 @@
+// The registration transport on Windows: a message-mode named pipe with one instance, open
+// to every user, served with overlapped operations so a stop request is always seen.
+#include "platform/message_pipe.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace platform {
+namespace {
+
+const wchar_t* W(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
+
+// Waits for the overlapped operation or for `stop`: true when the operation finished (its
+// result in *bytes, false in *ok on failure); false when stopped, after cancelling it.
+bool Finish(HANDLE pipe, OVERLAPPED* ov, HANDLE stop, DWORD* bytes, bool* ok) {
+  HANDLE both[2] = {ov->hEvent, stop};
+  const DWORD w = WaitForMultipleObjects(2, both, FALSE, INFINITE);
+  if (w != WAIT_OBJECT_0) {
+    CancelIo(pipe);
+    GetOverlappedResult(pipe, ov, bytes, TRUE);
+    return false;
+  }
+  *ok = GetOverlappedResult(pipe, ov, bytes, FALSE) != FALSE;
+  return true;
+}
+
+class PipeServer final : public MessagePipeServer {
+ public:
+  PipeServer(HANDLE pipe, uint32_t maxBytes)
+      : pipe_(pipe), maxBytes_(maxBytes), ioEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  ~PipeServer() override {
+    CloseHandle(pipe_);
+    if (ioEvent_) CloseHandle(ioEvent_);
+  }
+
+  bool Serve(const Event& stop, PipeRequestHandler handler, void* context) override {
+    if (!stop.valid() || handler == nullptr || ioEvent_ == nullptr) return false;
+    HANDLE stopHandle = reinterpret_cast<HANDLE>(stop.get());
+    std::vector<uint8_t> request(maxBytes_);
+    uint8_t reply[256];
+    for (;;) {
+      OVERLAPPED ov{};
+      ov.hEvent = ioEvent_;
+      ResetEvent(ioEvent_);
+      DWORD bytes = 0;
+      bool ok = true;
+      if (!ConnectNamedPipe(pipe_, &ov)) {
+        const DWORD err = GetLastError();
+        if (err == ERROR_IO_PENDING) {
+          if (!Finish(pipe_, &ov, stopHandle, &bytes, &ok)) return true;
+          if (!ok) return false;
+        } else if (err != ERROR_PIPE_CONNECTED) {
+          return false;
+        }
+      }
+      if (WaitForSingleObject(stopHandle, 0) == WAIT_OBJECT_0) {
+        DisconnectNamedPipe(pipe_);
+        return true;
+      }
+      std::fill(request.begin(), request.end(), 0);
+      ov = OVERLAPPED{};
+      ov.hEvent = ioEvent_;
+      ResetEvent(ioEvent_);
+      ok = ReadFile(pipe_, request.data(), maxBytes_, &bytes, &ov) != FALSE;
+      if (!ok && GetLastError() == ERROR_IO_PENDING) {
+        if (!Finish(pipe_, &ov, stopHandle, &bytes, &ok)) {
+          DisconnectNamedPipe(pipe_);
+          return true;
+        }
+      } else if (ok) {
+        GetOverlappedResult(pipe_, &ov, &bytes, FALSE);
+      }
+      if (ok && bytes > 0) {
+        const uint32_t replyBytes = handler(context, request.data(), bytes, reply, sizeof reply);
+        if (replyBytes > 0) {
+          ov = OVERLAPPED{};
+          ov.hEvent = ioEvent_;
+          ResetEvent(ioEvent_);
+          DWORD written = 0;
+          const DWORD n = replyBytes < sizeof reply ? replyBytes : sizeof reply;
+          if (!WriteFile(pipe_, reply, n, &written, &ov) && GetLastError() == ERROR_IO_PENDING) {
+            bool wrote = false;
+            if (!Finish(pipe_, &ov, stopHandle, &written, &wrote)) {
+              DisconnectNamedPipe(pipe_);
+              return true;
+            }
+          }
+          FlushFileBuffers(pipe_);
+        }
+      }
+      DisconnectNamedPipe(pipe_);
+    }
+  }
+
+ private:
+  HANDLE pipe_;
+  uint32_t maxBytes_;
+  HANDLE ioEvent_;
+};
+
+}  // namespace
+
+std::string PipeSocketPath(const char16_t*) { return std::string(); }
+
+int32_t CallMessagePipe(const char16_t* pipeName, const void* request, uint32_t requestBytes, void* reply,
+                        uint32_t replyCapacity) {
+  if (pipeName == nullptr || request == nullptr) return -1;
+  HANDLE pipe;
+  for (;;) {
+    pipe = CreateFileW(W(pipeName), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (pipe != INVALID_HANDLE_VALUE) break;
+    if (GetLastError() != ERROR_PIPE_BUSY) return -1;
+    if (!WaitNamedPipeW(W(pipeName), NMPWAIT_USE_DEFAULT_WAIT)) return -1;
+  }
+  int32_t result = -1;
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  DWORD done = 0;
+  if (SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr) &&
+      WriteFile(pipe, request, requestBytes, &done, nullptr) &&
+      ReadFile(pipe, reply, replyCapacity, &done, nullptr))
+    result = static_cast<int32_t>(done);
+  CloseHandle(pipe);
+  return result;
+}
+
+std::unique_ptr<MessagePipeServer> MessagePipeServer::Create(const char16_t* pipeName, uint32_t maxMessageBytes) {
+  if (pipeName == nullptr || maxMessageBytes == 0) return nullptr;
+  // A null discretionary list lets every caller open the pipe.
+  SECURITY_DESCRIPTOR sd;
+  if (!InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) || !SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE))
+    return nullptr;
+  SECURITY_ATTRIBUTES sa{sizeof sa, &sd, FALSE};
+  HANDLE pipe = CreateNamedPipeW(W(pipeName), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 0, 0, &sa);
+  if (pipe == nullptr || pipe == INVALID_HANDLE_VALUE) return nullptr;
+  return std::unique_ptr<MessagePipeServer>(new PipeServer(pipe, maxMessageBytes));
+}
+
+}  // namespace platform
