@@ -1,6 +1,7 @@
 // Kernel throughput per variant at 640x480 and 1920x1080, beside memcpy of the
 // destination frame.
 #include "bench/frame_bench.h"
+#include "graph/scaler.h"
 #include "pixel/copy_reorder.h"
 #include "pixel/planar_packed.h"
 #include "pixel/rgb_yuv.h"
@@ -146,10 +147,41 @@ void RegisterAll() {
   }
 }
 
+// ScaleYuy2/variant/SRCWxSRCH-DSTWxDSTH beside memcpy of each destination frame size not
+// registered above.
+void RegisterScaler() {
+  using ScaleFn = void (*)(const uint8_t*, int32_t, int32_t, int32_t, uint8_t*, int32_t, int32_t, int32_t);
+  const std::pair<const char*, ScaleFn> variants[] = {
+      {"sse2", ScaleYuy2Sse2}, {"mmx", ScaleYuy2Mmx}, {"portable", ScaleYuy2Portable}};
+  const std::pair<Size, Size> jobs[] = {{{640, 480}, {320, 240}},
+                                        {{320, 240}, {640, 480}},
+                                        {{1920, 1080}, {1280, 720}},
+                                        {{1280, 720}, {1920, 1080}}};
+  for (Size s : {Size{320, 240}, Size{1280, 720}})
+    bench::RegisterMemcpyBaseline(s, static_cast<size_t>(s.w) * 2 * s.h);
+  for (const auto& [from, to] : jobs) {
+    for (const auto& [variant, fn] : variants) {
+      benchmark::RegisterBenchmark(
+          (std::string("ScaleYuy2/") + variant + "/" + Dims(from) + "-" + Dims(to)).c_str(),
+          [fn = fn, from = from, to = to](benchmark::State& st) {
+            const size_t dstBytes = static_cast<size_t>(to.w) * 2 * to.h;
+            std::vector<uint8_t> src = RandomBytes(static_cast<size_t>(from.w) * 2 * from.h, 7), dst(dstBytes, 0);
+            for (auto _ : st) {
+              fn(src.data(), from.w, from.h, from.w * 2, dst.data(), to.w, to.h, to.w * 2);
+              benchmark::ClobberMemory();
+            }
+            st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) * static_cast<int64_t>(dstBytes));
+          })
+          ->Unit(benchmark::kMicrosecond);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   RegisterAll();
+  RegisterScaler();
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
