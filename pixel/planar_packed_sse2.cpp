@@ -20,34 +20,34 @@ inline __m128i Hi(__m128i y, __m128i c) {
   return ChromaFirst ? _mm_unpackhi_epi8(c, y) : _mm_unpackhi_epi8(y, c);
 }
 
+// One output row: 32 pixels per step from luma row y and the pair's chroma row.
 template <PackedOrder Order>
-void RowPair(uint8_t* d0, uint8_t* d1, const uint8_t* y0, const uint8_t* y1, const uint8_t* u,
-             const uint8_t* v, uint32_t pairs) {
+inline void Row(uint8_t* d, const uint8_t* y, const uint8_t* u, const uint8_t* v, uint32_t blocks) {
   constexpr bool chromaFirst = Order == kOrderUYVY || Order == kOrderVYUY;
   constexpr bool vFirst = Order == kOrderYVYU || Order == kOrderVYUY;
-  const uint32_t blocks = pairs / 16;
-  for (uint32_t b = 0; b < blocks; ++b) {
+  for (uint32_t b = 0; b < blocks; ++b, d += 64, y += 32, u += 16, v += 16) {
     const __m128i cu = Load(u), cv = Load(v);
     const __m128i c0 = vFirst ? _mm_unpacklo_epi8(cv, cu) : _mm_unpacklo_epi8(cu, cv);
     const __m128i c1 = vFirst ? _mm_unpackhi_epi8(cv, cu) : _mm_unpackhi_epi8(cu, cv);
-    const __m128i a0 = Load(y0), a1 = Load(y0 + 16);
-    Store(d0, Lo<chromaFirst>(a0, c0));
-    Store(d0 + 16, Hi<chromaFirst>(a0, c0));
-    Store(d0 + 32, Lo<chromaFirst>(a1, c1));
-    Store(d0 + 48, Hi<chromaFirst>(a1, c1));
-    const __m128i b0 = Load(y1), b1 = Load(y1 + 16);
-    Store(d1, Lo<chromaFirst>(b0, c0));
-    Store(d1 + 16, Hi<chromaFirst>(b0, c0));
-    Store(d1 + 32, Lo<chromaFirst>(b1, c1));
-    Store(d1 + 48, Hi<chromaFirst>(b1, c1));
-    d0 += 64;
-    d1 += 64;
-    y0 += 32;
-    y1 += 32;
-    u += 16;
-    v += 16;
+    const __m128i a0 = Load(y), a1 = Load(y + 16);
+    Store(d, Lo<chromaFirst>(a0, c0));
+    Store(d + 16, Hi<chromaFirst>(a0, c0));
+    Store(d + 32, Lo<chromaFirst>(a1, c1));
+    Store(d + 48, Hi<chromaFirst>(a1, c1));
   }
-  PlanarRowPair_C(Order, d0, d1, y0, y1, u, v, pairs % 16);
+}
+
+// The two rows of a pair one after the other: fewer concurrent memory streams than
+// interleaving them, and the chroma row is still in the cache for the second.
+template <PackedOrder Order>
+void RowPair(uint8_t* d0, uint8_t* d1, const uint8_t* y0, const uint8_t* y1, const uint8_t* u,
+             const uint8_t* v, uint32_t pairs) {
+  const uint32_t blocks = pairs / 16;
+  Row<Order>(d0, y0, u, v, blocks);
+  Row<Order>(d1, y1, u, v, blocks);
+  const uint32_t done = blocks * 16;
+  PlanarRowPair_C(Order, d0 + 4 * done, d1 + 4 * done, y0 + 2 * done, y1 + 2 * done, u + done, v + done,
+                  pairs % 16);
 }
 
 template <PackedOrder Order>

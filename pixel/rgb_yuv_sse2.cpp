@@ -55,17 +55,34 @@ inline __m128i Chroma(__m128i br, __m128i gx, int shift) {
   return _mm_unpacklo_epi16(uv, _mm_unpackhi_epi64(uv, uv));
 }
 
+// The even (p0 p2 p4 p6) or odd (p1 p3 p5 p7) pixels of a and b.
+template <int Order>
+inline __m128i Pick(__m128i a, __m128i b) {
+  return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), Order));
+}
+
 // Eight RGB32 pixels to four YUY2 macropixels; chroma from the pair averages
-// (R0 + R1) >> 1 etc., shifted by 8. Results are saturated to 0..255.
-inline void YUY2Block(uint8_t* dst, const uint8_t* src) {
-  _mm_prefetch(reinterpret_cast<const char*>(src + 32), _MM_HINT_NTA);
-  const Channels a = Split(Load(src)), b = Split(Load(src + 16));
-  const __m128i y = Luma8(a, b);
-  const __m128i br = _mm_srli_epi16(Gather(PairSum(a.br), PairSum(b.br)), 1);
-  const __m128i gx = _mm_srli_epi16(Gather(PairSum(a.gx), PairSum(b.gx)), 1);
-  const __m128i uv = Chroma(br, gx, 8);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
-                   _mm_packus_epi16(_mm_unpacklo_epi16(y, uv), _mm_unpackhi_epi16(y, uv)));
+// (R0 + R1) >> 1 etc., shifted by 8. Each macropixel is assembled in its own 32-bit
+// lane; no value can leave 0..255 here, so the saturation never applies.
+inline void YUY2Block(uint8_t* dst, const uint8_t* src, const uint8_t* ahead) {
+  _mm_prefetch(reinterpret_cast<const char*>(ahead), _MM_HINT_T0);
+  const __m128i a = Load(src), b = Load(src + 16);
+  const __m128i even = Pick<_MM_SHUFFLE(2, 0, 2, 0)>(a, b), odd = Pick<_MM_SHUFFLE(3, 1, 3, 1)>(a, b);
+  // Truncated byte average: (x & y) + ((x ^ y) >> 1).
+  const __m128i avg = _mm_add_epi8(
+      _mm_and_si128(even, odd), _mm_and_si128(_mm_srli_epi16(_mm_xor_si128(even, odd), 1), _mm_set1_epi8(0x7F)));
+  const Channels e = Split(even), o = Split(odd), m = Split(avg);
+  const __m128i y0 = _mm_add_epi32(_mm_madd_epi16(e.br, Coeffs(25, 66)), _mm_madd_epi16(e.gx, Coeffs(129, 0)));
+  const __m128i y1 = _mm_add_epi32(_mm_madd_epi16(o.br, Coeffs(25, 66)), _mm_madd_epi16(o.gx, Coeffs(129, 0)));
+  // 128 << 8 added before the shift is 128 added after it; the sums then stay positive.
+  const __m128i half = _mm_set1_epi32(0x8000);
+  const __m128i u = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(m.br, Coeffs(112, -38)), _mm_madd_epi16(m.gx, Coeffs(-74, 0))), half);
+  const __m128i v = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(m.br, Coeffs(-18, 112)), _mm_madd_epi16(m.gx, Coeffs(-94, 0))), half);
+  // Y0 in byte 0, U in byte 1, Y1 in byte 2, V in byte 3; then 16 added to both Y bytes.
+  __m128i out = _mm_or_si128(_mm_srli_epi32(y0, 8), _mm_and_si128(u, _mm_set1_epi32(0x0000FF00)));
+  out = _mm_or_si128(out, _mm_and_si128(_mm_slli_epi32(y1, 8), _mm_set1_epi32(0x00FF0000)));
+  out = _mm_or_si128(out, _mm_and_si128(_mm_slli_epi32(v, 16), _mm_set1_epi32(static_cast<int>(0xFF000000u))));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_add_epi32(out, _mm_set1_epi32(0x00100010)));
 }
 
 inline void Store4(uint8_t* p, __m128i v) {
@@ -140,8 +157,11 @@ void RGB32ToYUY2_SSE2(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32
                       uint32_t width, int32_t height) {
   const uint32_t blocks = width / 8;
   const uint32_t rest = (width % 8) / 2;
+  // The next row in reading order is fetched while this one is converted: rows read
+  // bottom-up defeat the hardware's sequential prefetch.
+  const ptrdiff_t next = height < 0 ? -static_cast<ptrdiff_t>(srcStride) : srcStride;
   WalkRows(dst, dstStride, src, srcStride, height, [=](uint8_t* d, const uint8_t* s) {
-    for (uint32_t b = 0; b < blocks; ++b, d += 16, s += 32) YUY2Block(d, s);
+    for (uint32_t b = 0; b < blocks; ++b, d += 16, s += 32) YUY2Block(d, s, s + next);
     RGB32ToYUY2Row_C(d, s, rest);
   });
 }
