@@ -68,9 +68,8 @@ inline void YUY2Block(uint8_t* dst, const uint8_t* src, const uint8_t* ahead) {
   _mm_prefetch(reinterpret_cast<const char*>(ahead), _MM_HINT_T0);
   const __m128i a = Load(src), b = Load(src + 16);
   const __m128i even = Pick<_MM_SHUFFLE(2, 0, 2, 0)>(a, b), odd = Pick<_MM_SHUFFLE(3, 1, 3, 1)>(a, b);
-  // Truncated byte average: (x & y) + ((x ^ y) >> 1).
-  const __m128i avg = _mm_add_epi8(
-      _mm_and_si128(even, odd), _mm_and_si128(_mm_srli_epi16(_mm_xor_si128(even, odd), 1), _mm_set1_epi8(0x7F)));
+  // Truncated byte average: the rounded-up average less the lost half.
+  const __m128i avg = _mm_sub_epi8(_mm_avg_epu8(even, odd), _mm_and_si128(_mm_xor_si128(even, odd), _mm_set1_epi8(1)));
   const Channels e = Split(even), o = Split(odd), m = Split(avg);
   const __m128i y0 = _mm_add_epi32(_mm_madd_epi16(e.br, Coeffs(25, 66)), _mm_madd_epi16(e.gx, Coeffs(129, 0)));
   const __m128i y1 = _mm_add_epi32(_mm_madd_epi16(o.br, Coeffs(25, 66)), _mm_madd_epi16(o.gx, Coeffs(129, 0)));

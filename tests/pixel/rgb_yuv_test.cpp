@@ -155,6 +155,14 @@ TEST(RgbToPacked, Rgb32ToYuy2Sse2DiffersOnlyByAveragedChromaInWholeBlocks) {
       SetPixelDispatchWord(0);
       // Compared with the portable result: only chroma of block pairs with odd sums, by 1.
       RGB32ToYUY2_C(portable.data(), portable.stride(), src.data(), src.stride(), width, height);
+      // Without SSE2 (not initialised, or MMX only) the entry point gives the portable result.
+      for (uint32_t word : {0u, static_cast<uint32_t>(FEATURE_MMX)}) {
+        SetPixelDispatchWord(word);
+        GuardedImage viaEntry(outBytes, rows, 4, seed + 1, 2);
+        RGB32ToYUY2(viaEntry.data(), viaEntry.stride(), src.data(), src.stride(), width, height);
+        ASSERT_EQ(FirstDifference(viaEntry.bytes(), portable.bytes()), -1) << "entry@" << word << " width " << width;
+      }
+      SetPixelDispatchWord(0);
       for (size_t r = 0; r < rows; ++r) {
         const uint8_t* s = src.row(height < 0 ? rows - 1 - r : r);
         for (uint32_t j = 0; j < width / 2; ++j) {
