@@ -18,6 +18,18 @@ namespace platform {
 int32_t CallMessagePipe(const char16_t* pipeName, const void* request, uint32_t requestBytes, void* reply,
                         uint32_t replyCapacity);
 
+// One client connection, for a caller that writes and reads by itself.
+class MessagePipeConnection {
+ public:
+  virtual ~MessagePipeConnection() = default;
+  // Connects as CallMessagePipe does; null when there is no server or a step fails.
+  static std::unique_ptr<MessagePipeConnection> Connect(const char16_t* pipeName);
+  // Sends one message; false on failure.
+  virtual bool Write(const void* data, uint32_t bytes) = 0;
+  // Reads one message; its size, or -1 on failure (also when the server disconnects).
+  virtual int32_t Read(void* data, uint32_t capacity) = 0;
+};
+
 // Server side: the handler gets each request (`bytes` read, at most the server's message
 // size) and writes its reply into `reply` (room for `replyCapacity` bytes); it returns the
 // reply's size, or 0 to answer nothing.

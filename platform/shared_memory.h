@@ -12,7 +12,10 @@ struct MappingObject;  // opaque; a HANDLE on Windows
 class SharedMemory {
  public:
   SharedMemory() = default;
-  ~SharedMemory() { reset(); }
+  ~SharedMemory() {
+    reset();
+    Unmap();
+  }
   SharedMemory(SharedMemory&& o) noexcept;
   SharedMemory& operator=(SharedMemory&& o) noexcept;
   SharedMemory(const SharedMemory&) = delete;
@@ -37,7 +40,8 @@ class SharedMemory {
   size_t size() const { return size_; }
 
   // Handles open to this mapping system-wide, this one included; 0 when it cannot be
-  // learned. A handle of a process that ended, even by a kill, no longer counts.
+  // learned. A handle of a process that ended, even by a kill, no longer counts. On Linux a
+  // view whose handle was closed still counts until it is unmapped.
   uint32_t HandleCount() const;
 
  private:

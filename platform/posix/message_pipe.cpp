@@ -102,23 +102,50 @@ std::string PipeSocketPath(const char16_t* pipeName) {
   return std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/" + name;
 }
 
-int32_t CallMessagePipe(const char16_t* pipeName, const void* request, uint32_t requestBytes, void* reply,
-                        uint32_t replyCapacity) {
+namespace {
+
+class SocketConnection final : public MessagePipeConnection {
+ public:
+  explicit SocketConnection(int fd) : fd_(fd) {}
+  bool Write(const void* data, uint32_t bytes) override {
+    return ::send(fd_.get(), data, bytes, MSG_NOSIGNAL) == static_cast<ssize_t>(bytes);
+  }
+  int32_t Read(void* data, uint32_t capacity) override {
+    ssize_t got;
+    do {
+      got = ::recv(fd_.get(), data, capacity, 0);
+    } while (got < 0 && errno == EINTR);
+    return got <= 0 ? -1 : static_cast<int32_t>(got);
+  }
+
+ private:
+  UniqueFd fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<MessagePipeConnection> MessagePipeConnection::Connect(const char16_t* pipeName) {
   sockaddr_un addr;
-  if (request == nullptr || !MakeAddress(pipeName, &addr)) return -1;
-  UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-  if (fd.get() < 0) return -1;
+  if (!MakeAddress(pipeName, &addr)) return nullptr;
+  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (fd < 0) return nullptr;
   int rc;
   do {
-    rc = ::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    rc = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   } while (rc != 0 && errno == EINTR);
-  if (rc != 0) return -1;
-  if (::send(fd.get(), request, requestBytes, MSG_NOSIGNAL) != static_cast<ssize_t>(requestBytes)) return -1;
-  ssize_t got;
-  do {
-    got = ::recv(fd.get(), reply, replyCapacity, 0);
-  } while (got < 0 && errno == EINTR);
-  return got <= 0 ? -1 : static_cast<int32_t>(got);
+  if (rc != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<MessagePipeConnection>(new SocketConnection(fd));
+}
+
+int32_t CallMessagePipe(const char16_t* pipeName, const void* request, uint32_t requestBytes, void* reply,
+                        uint32_t replyCapacity) {
+  if (request == nullptr) return -1;
+  auto c = MessagePipeConnection::Connect(pipeName);
+  if (!c || !c->Write(request, requestBytes)) return -1;
+  return c->Read(reply, replyCapacity);
 }
 
 std::unique_ptr<MessagePipeServer> MessagePipeServer::Create(const char16_t* pipeName, uint32_t maxMessageBytes) {

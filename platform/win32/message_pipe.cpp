@@ -104,25 +104,51 @@ class PipeServer final : public MessagePipeServer {
 
 std::string PipeSocketPath(const char16_t*) { return std::string(); }
 
-int32_t CallMessagePipe(const char16_t* pipeName, const void* request, uint32_t requestBytes, void* reply,
-                        uint32_t replyCapacity) {
-  if (pipeName == nullptr || request == nullptr) return -1;
+namespace {
+
+class PipeConnection final : public MessagePipeConnection {
+ public:
+  explicit PipeConnection(HANDLE h) : h_(h) {}
+  ~PipeConnection() override { CloseHandle(h_); }
+  bool Write(const void* data, uint32_t bytes) override {
+    DWORD done = 0;
+    return WriteFile(h_, data, bytes, &done, nullptr) && done == bytes;
+  }
+  int32_t Read(void* data, uint32_t capacity) override {
+    DWORD done = 0;
+    return ReadFile(h_, data, capacity, &done, nullptr) ? static_cast<int32_t>(done) : -1;
+  }
+
+ private:
+  HANDLE h_;
+};
+
+}  // namespace
+
+std::unique_ptr<MessagePipeConnection> MessagePipeConnection::Connect(const char16_t* pipeName) {
+  if (pipeName == nullptr) return nullptr;
   HANDLE pipe;
+  // A busy pipe is waited for with its default time-out, as often as it stays busy.
   for (;;) {
     pipe = CreateFileW(W(pipeName), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) break;
-    if (GetLastError() != ERROR_PIPE_BUSY) return -1;
-    if (!WaitNamedPipeW(W(pipeName), NMPWAIT_USE_DEFAULT_WAIT)) return -1;
+    if (GetLastError() != ERROR_PIPE_BUSY) return nullptr;
+    if (!WaitNamedPipeW(W(pipeName), NMPWAIT_USE_DEFAULT_WAIT)) return nullptr;
   }
-  int32_t result = -1;
   DWORD mode = PIPE_READMODE_MESSAGE;
-  DWORD done = 0;
-  if (SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr) &&
-      WriteFile(pipe, request, requestBytes, &done, nullptr) &&
-      ReadFile(pipe, reply, replyCapacity, &done, nullptr))
-    result = static_cast<int32_t>(done);
-  CloseHandle(pipe);
-  return result;
+  if (!SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) {
+    CloseHandle(pipe);
+    return nullptr;
+  }
+  return std::unique_ptr<MessagePipeConnection>(new PipeConnection(pipe));
+}
+
+int32_t CallMessagePipe(const char16_t* pipeName, const void* request, uint32_t requestBytes, void* reply,
+                        uint32_t replyCapacity) {
+  if (request == nullptr) return -1;
+  auto c = MessagePipeConnection::Connect(pipeName);
+  if (!c || !c->Write(request, requestBytes)) return -1;
+  return c->Read(reply, replyCapacity);
 }
 
 std::unique_ptr<MessagePipeServer> MessagePipeServer::Create(const char16_t* pipeName, uint32_t maxMessageBytes) {
