@@ -40,7 +40,8 @@ size_t MappingSize(HANDLE h, void* view) {
     ULONG attributes;
     LARGE_INTEGER size;
   } info{};
-  if (NtApi().querySection != nullptr && NtApi().querySection(h, 0, &info, sizeof info, nullptr) >= 0 &&
+  ULONG used = 0;
+  if (NtApi().querySection != nullptr && NtApi().querySection(h, 0, &info, sizeof info, &used) >= 0 &&
       info.size.QuadPart > 0)
     return static_cast<size_t>(info.size.QuadPart);
   MEMORY_BASIC_INFORMATION mbi{};
@@ -101,7 +102,8 @@ uint32_t SharedMemory::HandleCount() const {
   if (obj_ == nullptr || NtApi().queryObject == nullptr) return 0;
   // OBJECT_BASIC_INFORMATION: 56 bytes, the handle count at bytes 8 to 11.
   unsigned char info[56] = {};
-  if (NtApi().queryObject(H(obj_), 0, info, sizeof info, nullptr) < 0) return 0;
+  ULONG used = 0;
+  if (NtApi().queryObject(H(obj_), 0, info, sizeof info, &used) < 0) return 0;
   uint32_t count;
   memcpy(&count, info + 8, sizeof count);
   return count;

@@ -116,7 +116,9 @@ TEST(SharedMemory, CreateOpenShareBytesAndCountHandles) {
   ASSERT_TRUE(a.valid());
   uint8_t* va = a.Map();
   ASSERT_NE(va, nullptr);
-  EXPECT_EQ(a.size(), 5000u);
+  // Windows may round the mapping up to whole pages.
+  EXPECT_GE(a.size(), 5000u);
+  EXPECT_LT(a.size(), 5000u + 65536u);
   EXPECT_EQ(va[0], 0);
   EXPECT_EQ(va[4999], 0);
   std::memcpy(va, "kestrel", 8);
@@ -126,7 +128,7 @@ TEST(SharedMemory, CreateOpenShareBytesAndCountHandles) {
     SharedMemory b = SharedMemory::CreateNamed(name.c_str(), 100);
     ASSERT_TRUE(b.valid());
     ASSERT_NE(b.Map(), nullptr);
-    EXPECT_EQ(b.size(), 5000u);
+    EXPECT_EQ(b.size(), a.size());
     EXPECT_STREQ(reinterpret_cast<const char*>(b.view()), "kestrel");
     SharedMemory c = SharedMemory::OpenNamed(name.c_str());
     ASSERT_TRUE(c.valid());
