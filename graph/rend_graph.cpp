@@ -1,0 +1,346 @@
+// The render-graph object: creation, initialisation and shutdown, the worker thread and its
+// loop that keeps the virtual camera and the physical camera in step.
+#include "graph/rend_graph.h"
+
+#include <chrono>
+#include <thread>
+
+#include "graph/diagnostics.h"
+#include "pixel/features.h"
+#include "platform/debug_output.h"
+#include "platform/text.h"
+
+namespace {
+
+void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+constexpr uint32_t kStopGraceMs = 5000;
+constexpr uint32_t kWaitTimeoutMs = 500;
+constexpr uint32_t kResetPauseMs = 1000;
+
+}  // namespace
+
+// ---- CThreadBase ----
+
+int32_t CThreadBase::Start() {
+  uint32_t id = 0;
+  platform::ThreadObject* t = platform::CreateThread(&CThreadBase::ThreadEntry, this, true, &id);
+  if (!t) return 0;
+  threadHandle = t;
+  threadId.store(id);
+  platform::SetThreadPriority(t, platform::ThreadPriority::TimeCritical);
+  platform::ResumeThread(t);
+  return 1;
+}
+
+void CThreadBase::Stop() {
+  if (threadHandle) {
+    const uint32_t id = threadId.load();
+    if (id) platform::PostThreadMessageTo(id, platform::kQuitMessage, 0, 0);
+    if (platform::WaitThread(threadHandle, kStopGraceMs) != platform::kWaitObject0) {
+      platform::TerminateThread(threadHandle, 0);
+      // The forced end takes effect at the thread's next wait; give it that long.
+      platform::WaitThread(threadHandle, kStopGraceMs);
+    }
+    platform::CloseThread(threadHandle);
+  }
+  threadHandle = nullptr;
+  threadId.store(0);
+}
+
+uint32_t CThreadBase::ThreadEntry(void* self) {
+  auto* base = static_cast<CThreadBase*>(self);
+  platform::InitializeThreadCom();
+  uint32_t result = 0;
+  try {
+    result = base->Run();
+  } catch (...) {
+    result = 0;
+  }
+  platform::UninitializeThreadCom();
+  return result;
+}
+
+// ---- creation ----
+
+CVDRendGraphImpl::CVDRendGraphImpl()
+    : captureGraph(&NoCameraBackend()), debugOutput(&platform::DebugOutput) {}
+
+CVDRendGraphImpl::~CVDRendGraphImpl() {
+  // The host calls Uninitialize first; a thread still running would outlive its object.
+  if (threadHandle) Stop();
+}
+
+// ---- IRendGraph ----
+
+int32_t CVDRendGraphImpl::Initialize(int32_t /*reserved*/) {
+  if (!vcam.Load()) return 0;
+  InitPixelKernels();
+  LogMessage("CVDRendGraphImpl::Initialize");
+  LoadCaptureProfile();
+  platform::Event* events[] = {&closeDeviceEvent, &deviceEvent, &instanceEvent, &event3D};
+  for (platform::Event* e : events) {
+    *e = platform::Event::CreateLocal(false, false);
+    if (!e->valid()) return 0;
+  }
+  LoadFramePlugin();
+  // Set before the thread exists, so an Uninitialize racing the start still stops it.
+  running.exchange(1);
+  Start();
+  LogMessage("CVDRendGraphImpl::Initialize success");
+  return 1;
+}
+
+int32_t CVDRendGraphImpl::Uninitialize() {
+  if (running.exchange(0) == 0) return 1;
+  Stop();
+  StopGraph();
+  vcam.OruVCapSetWorkMode(WORKMODE_IDLE);
+  closeDeviceEvent.reset();
+  deviceEvent.reset();
+  instanceEvent.reset();
+  event3D.reset();
+  vcam.Unload();
+  ReleaseResources();
+  UnloadFramePlugin();
+  return 1;
+}
+
+int32_t CVDRendGraphImpl::NotifyDeviceChange(uint32_t code, uint32_t /*value*/,
+                                             const char16_t* name) {
+  if (code < NOTIFY_IGNORED || code > NOTIFY_REMOVAL) return 0;
+  if (code != NOTIFY_REMOVAL) {
+    const uint32_t id = threadId.load();
+    if (threadHandle && id) platform::PostThreadMessageTo(id, code, 0, 0);
+  }
+  if (code == NOTIFY_ARRIVAL || code == NOTIFY_REMOVAL) {
+    const std::string text = name ? platform::Utf16ToUtf8(name) : std::string();
+    TraceMessage(code == NOTIFY_ARRIVAL ? "New Device Arrival:%s\n" : "Device removal:%s\n",
+                 text.c_str());
+  }
+  return 0;
+}
+
+// ---- worker loop ----
+
+void CVDRendGraphImpl::RegisterWithVirtualCamera() {
+  vcam.OruVCapSetLogo(&busyHeader, busyPixels.get(), busyHeader.biSizeImage);
+  vcam.OruVCapSetVideoResizeMode(ReadResizeMode());
+  vcam.OruVCapSetWorkMode(WORKMODE_IDLE);
+  LogMessage("OruFakeCaptureOpen success!");
+  closeDeviceEvent.Reset();
+  deviceEvent.Reset();
+  instanceEvent.Reset();
+  vcam.OruVCapGetSupport3D(&support3D);
+  if (support3D) {
+    event3D.Reset();
+    vcam.OruVCapSet3DNotification(event3D.get());
+  }
+  vcam.OruVCapSetCloseDevEvent(closeDeviceEvent.get());
+  vcam.OruVCapSetDeviceStatus(0);
+  vcam.OruVCapSetDeviceEvent(deviceEvent.get());
+  vcam.OruVCapSetInstanceNotification(instanceEvent.get());
+}
+
+void CVDRendGraphImpl::ShutDownVirtualCamera() {
+  StopGraph();
+  vcam.OruVCapSetCloseDevFinish();
+  vcam.OruVCapSetChangeResResult(0);
+  vcam.OruVCapSetWorkMode(WORKMODE_IDLE);
+  vcam.OruVCapSetCloseDevEvent(nullptr);
+  vcam.OruVCapSetDeviceStatus(0);
+  vcam.OruVCapSetDeviceEvent(nullptr);
+  vcam.OruVCapSetInstanceNotification(nullptr);
+  vcam.OruVCapSet3DNotification(nullptr);
+  vcam.OruFakeCaptureClose();
+}
+
+uint32_t CVDRendGraphImpl::Run() {
+  LogMessage("CVDRendGraphImpl::Run 11\n");
+  LoadBusyPicture();
+  for (;;) {
+    try {
+      // running is set by Initialize before the thread starts; a stop request that came
+      // meanwhile is honoured here rather than overwritten.
+      LogMessage("OruFakeCaptureOpen");
+      HResult opened = kEFail;
+      while (opened < 0) {
+        if (running.load() == 0) return 0;
+        opened = vcam.OruFakeCaptureOpen();
+        if (opened < 0) SleepMs(openRetryMs);
+      }
+      RegisterWithVirtualCamera();
+      PollResolution();
+      for (;;) {
+        const platform::Event* events[] = {&closeDeviceEvent, &deviceEvent, &instanceEvent,
+                                           &event3D};
+        const uint32_t woke = platform::MsgWaitForEvents(events, 4, kWaitTimeoutMs);
+        HandleGraphEvent();
+        switch (woke) {
+          case platform::kWaitObject0 + 0:
+            closeDeviceEvent.Reset();
+            StopGraph();
+            vcam.OruVCapSetCloseDevFinish();
+            vcam.OruVCapSetWorkMode(WORKMODE_IDLE);
+            break;
+          case platform::kWaitObject0 + 1:
+            deviceEvent.Reset();
+            vcam.OruVCapSetDeviceStatus(QueryPhysicalDeviceStatus());
+            break;
+          case platform::kWaitObject0 + 2:
+            instanceEvent.Reset();
+            PollResolution();
+            break;
+          case platform::kWaitObject0 + 3: {
+            event3D.Reset();
+            uint32_t a = 0, b = 0, c = 0;
+            if (vcam.OruVCapGet3DSettings(&a, &b, &c) >= 0) {
+              settings3D[0].exchange(a);
+              settings3D[1].exchange(b);
+              settings3D[2].exchange(c);
+            }
+            break;
+          }
+          case platform::kWaitObject0 + 4:
+            if (!HandleThreadMessages()) {
+              ShutDownVirtualCamera();
+              threadId.store(0);
+              FreeBusyPictures();
+              return 0;
+            }
+            break;
+          default:
+            break;
+        }
+      }
+    } catch (...) {
+      try {
+        ShutDownVirtualCamera();
+      } catch (...) {
+      }
+    }
+  }
+}
+
+bool CVDRendGraphImpl::HandleThreadMessages() {
+  platform::ThreadMessage msg{};
+  while (platform::PeekThreadMessage(&msg, true)) {
+    switch (msg.message) {
+      case platform::kQuitMessage:
+        return false;
+      case MSG_RESOLUTION_CHANGE: {
+        int64_t interval = kDefaultFrameInterval;
+        if (msg.lParam) {
+          auto* block = reinterpret_cast<int64_t*>(msg.lParam);
+          interval = *block;
+          delete block;
+        }
+        const uint32_t packed = static_cast<uint32_t>(msg.wParam);
+        LogMessage("Start to process resolution changed:width = %u,height = %u", packed >> 16,
+                   packed & 0xFFFF);
+        ApplyResolution(packed, interval);
+        break;
+      }
+      case NOTIFY_RESET:
+        SleepMs(kResetPauseMs);
+        currentResolution.store(0);
+        PollResolution();
+        break;
+      case NOTIFY_ARRIVAL:
+        PollResolution();
+        break;
+      default:  // NOTIFY_IGNORED and anything else: the wake-up was all
+        break;
+    }
+  }
+  return true;
+}
+
+void CVDRendGraphImpl::PollResolution() {
+  try {
+    uint32_t packed = 0;
+    int64_t interval = 0;
+    if (vcam.OruVCapGetCurrentResolution(&packed, &interval) < 0) {
+      LogMessage("Failed to get resolution");
+      return;
+    }
+    if (threadId.load() == 0) return;
+    ApplyResolution(packed, interval);
+  } catch (...) {
+    LogMessage("Failed to get resolution");
+  }
+}
+
+void CVDRendGraphImpl::ApplyResolution(uint32_t packed, int64_t interval) {
+  if (packed == currentResolution.load()) {
+    vcam.OruVCapSetChangeResResult(0);
+    return;
+  }
+  if (packed == 0) {
+    StopGraph();
+    vcam.OruVCapSetChangeResResult(0);
+    currentResolution.store(0);
+    vcam.OruVCapSetWorkMode(WORKMODE_IDLE);
+    return;
+  }
+  if (interval > 0) frameInterval = interval;
+  const HResult built = BuildGraph(packed >> 16, packed & 0xFFFF);
+  if (built < 0) {
+    StopGraph();
+    LogMessage("Open caoture device fail");
+    vcam.OruVCapSetChangeResResult(kEFail);
+    vcam.OruVCapSetWorkMode(WORKMODE_FAILED);
+    return;
+  }
+  vcam.OruVCapSetChangeResResult(0);
+  currentResolution.store(packed);
+  vcam.OruVCapSetWorkMode(WORKMODE_STREAMING);
+  StartCompanionIfNeeded();
+}
+
+HResult CVDRendGraphImpl::HandleGraphEvent() {
+  if (!mediaEvent) return kEPointer;
+  HResult last = 0;
+  while (mediaEvent) {
+    int32_t code = 0;
+    intptr_t param1 = 0, param2 = 0;
+    if (mediaEvent->GetEvent(&code, &param1, &param2, 0) < 0) break;
+    last = mediaEvent->FreeEventParams(code, param1, param2);
+    if (code == EC_DEVICE_LOST && param2 == 0) {
+      LogMessage("CVDRendGraphImpl::HandleGraphEvent(void)");
+      StopGraph();
+      vcam.OruVCapSetWorkMode(WORKMODE_FAILED);
+      currentResolution.store(0);
+      PollResolution();
+      break;
+    }
+  }
+  return last;
+}
+
+void CVDRendGraphImpl::ReleaseResources() {
+  currentResolution.store(0);
+  FreeConversionBuffer();
+  outputBuffer.reset();
+  outputCapacity = 0;
+  outputHeader = {};
+  allowList.clear();
+}
+
+// ---- what the exports do ----
+
+int32_t CreateRendGraphObject(IRendGraph** out) {
+  if (!out) return 1;
+  try {
+    *out = new CVDRendGraphImpl();
+  } catch (...) {
+    *out = nullptr;
+  }
+  return 1;
+}
+
+void ReleaseRendGraphObject(IRendGraph** graph) {
+  if (!graph) return;
+  delete static_cast<CVDRendGraphImpl*>(*graph);
+  *graph = nullptr;
+}

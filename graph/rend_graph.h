@@ -1,0 +1,215 @@
+// The render-graph object that the host service drives: its interface, its worker-thread
+// base and the object itself, with the fields the worker loop, the capture graph, the frame
+// pipeline, the plug-in host, the profile file and the busy picture share.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+#include "graph/frame_types.h"
+#include "graph/vcam_binding.h"
+#include "platform/event.h"
+#include "platform/module.h"
+#include "platform/thread.h"
+
+// The interface the host calls. No virtual destructor: the host never deletes through it.
+class IRendGraph {
+ public:
+  virtual int32_t Initialize(int32_t reserved) = 0;
+  virtual int32_t Uninitialize() = 0;
+  virtual int32_t NotifyDeviceChange(uint32_t code, uint32_t value, const char16_t* name) = 0;
+
+ protected:
+  ~IRendGraph() = default;
+};
+
+// Owns one worker thread that runs Run at time-critical priority.
+class CThreadBase {
+ public:
+  virtual uint32_t Run() = 0;
+
+  // Creates the thread suspended, raises its priority and lets it go; 0 on failure.
+  int32_t Start();
+  // Posts WM_QUIT, waits up to 5000 ms, terminates the thread when it has not ended, and
+  // clears handle and identifier.
+  void Stop();
+
+  platform::ThreadObject* threadHandle = nullptr;
+  std::atomic<uint32_t> threadId{0};
+
+ protected:
+  ~CThreadBase() = default;
+
+ private:
+  static uint32_t ThreadEntry(void* self);
+};
+
+// Thread messages and host notification codes of the worker thread.
+inline constexpr uint32_t MSG_RESOLUTION_CHANGE = 0x401;
+inline constexpr uint32_t NOTIFY_IGNORED = 2025;
+inline constexpr uint32_t NOTIFY_RESET = 2026;
+inline constexpr uint32_t NOTIFY_ARRIVAL = 2027;
+inline constexpr uint32_t NOTIFY_REMOVAL = 2028;
+
+inline constexpr int64_t kDefaultFrameInterval = 333333;
+
+class CVDRendGraphImpl;
+
+// The running graph's event source (IMediaEvent's two calls the worker makes).
+class GraphEventSource {
+ public:
+  virtual HResult GetEvent(int32_t* code, intptr_t* param1, intptr_t* param2,
+                           uint32_t timeoutMs) = 0;
+  virtual HResult FreeEventParams(int32_t code, intptr_t param1, intptr_t param2) = 0;
+
+ protected:
+  ~GraphEventSource() = default;
+};
+
+inline constexpr int32_t EC_DEVICE_LOST = 0x1F;
+
+// Builds, stops and inspects the capture graph for the object. BuildGraph and StopGraph of
+// the object forward here, so the worker loop can run against any graph implementation.
+class CaptureGraphBackend {
+ public:
+  virtual ~CaptureGraphBackend() = default;
+  // Opens the first usable camera at width x height and starts the graph: stops any old
+  // graph first, builds under the graph lock, prepares the output format, fills the graph
+  // fields (mediaEvent among them). The failing HRESULT on failure.
+  virtual HResult BuildGraph(CVDRendGraphImpl& owner, uint32_t width, uint32_t height) = 0;
+  // Under the graph lock: pin object 0 to the virtual camera, graph stopped (the plug-in
+  // aborted when the stop succeeded, frameInterval reset), fields released,
+  // currentResolution 0.
+  virtual void StopGraph(CVDRendGraphImpl& owner) = 0;
+  // 1 when a physical capture filter is found, else 0 (under the graph lock).
+  virtual uint32_t QueryPhysicalDeviceStatus(CVDRendGraphImpl& owner) = 0;
+};
+
+// The backend used until a capture-graph implementation is installed: there is no camera.
+CaptureGraphBackend& NoCameraBackend();
+
+// Plug-in entry points.
+using FramePluginInitialize = uintptr_t (*)();
+using FramePluginProcessVideoFrame = int32_t (*)(uintptr_t instance, BitmapInfoHeader* header,
+                                                 uint8_t* pixels);
+using FramePluginUnInitialize = void (*)(uintptr_t instance);
+using FramePluginAbort = void (*)(uintptr_t instance);
+
+inline constexpr uint32_t kAllowListEntryChars = 260;  // 520 bytes
+
+class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
+ public:
+  CVDRendGraphImpl();
+  CVDRendGraphImpl(const CVDRendGraphImpl&) = delete;
+  CVDRendGraphImpl& operator=(const CVDRendGraphImpl&) = delete;
+  virtual ~CVDRendGraphImpl();
+
+  // IRendGraph
+  int32_t Initialize(int32_t reserved) override;
+  int32_t Uninitialize() override;
+  int32_t NotifyDeviceChange(uint32_t code, uint32_t value, const char16_t* name) override;
+
+  // Worker loop.
+  uint32_t Run() override;
+  void PollResolution();
+  void ApplyResolution(uint32_t packed, int64_t interval);
+  HResult HandleGraphEvent();
+  void ReleaseResources();
+
+  // Capture graph (through the backend).
+  HResult BuildGraph(uint32_t width, uint32_t height);
+  void StopGraph();
+  uint32_t QueryPhysicalDeviceStatus();
+  // Sizes outputBuffer (grows only) and fills outputHeader for a YUY2 frame of
+  // width x height. E_FAIL when the frame would exceed 2 GiB or cannot be allocated.
+  HResult PrepareOutputFormat(uint32_t width, uint32_t height);
+
+  // Frame pipeline (streaming thread).
+  static int32_t SampleCallback(const BitmapInfoHeader* header, const uint8_t* data,
+                                uint32_t length, void* context);
+  HResult ProcessSample(const BitmapInfoHeader* header, const uint8_t* data, uint32_t length);
+  void EnsureConversionBuffer(const BitmapInfoHeader* header);
+  void FreeConversionBuffer();
+  int32_t DeliverFrame(const BitmapInfoHeader* header, const uint8_t* data, uint32_t length);
+
+  // Plug-in host.
+  void LoadFramePlugin();
+  void AbortFramePlugin();
+  void UnloadFramePlugin();
+
+  // Profile file and busy picture.
+  void LoadCaptureProfile();
+  void LoadCaptureProfile(const char* path);
+  void LoadBusyPicture();
+  void LoadBusyPicture(const char* bitmapPath);
+  void FreeBusyPictures();
+
+  // ---- fields, in declaration order ----
+  std::atomic<int32_t> running{0};
+  int32_t is64BitWindows = 0;
+  GraphEventSource* mediaEvent = nullptr;
+  void* graph = nullptr;           // IGraphBuilder
+  void* captureBuilder = nullptr;  // ICaptureGraphBuilder2
+  void* captureFilter = nullptr;   // IBaseFilter
+  void* renderFilter = nullptr;    // IBaseFilter
+  void* decoderFilter = nullptr;   // IBaseFilter
+  uint32_t rotCookie = 0;
+  platform::Event closeDeviceEvent;
+  platform::Event deviceEvent;
+  platform::Event instanceEvent;
+  std::recursive_mutex graphLock;
+  std::atomic<uint32_t> currentResolution{0};
+  BitmapInfoHeader cachedHeader{};
+  std::unique_ptr<uint8_t[]> conversionBuffer;
+  uint32_t conversionSize = 0;
+  uint32_t conversionCapacity = 0;
+  std::unique_ptr<uint8_t[]> outputBuffer;
+  uint32_t outputCapacity = 0;
+  BitmapInfoHeader outputHeader{};
+  int64_t frameInterval = kDefaultFrameInterval;
+  std::unique_ptr<uint8_t[]> busyPixels;
+  BitmapInfoHeader busyHeader{};
+  std::unique_ptr<uint8_t[]> blackPixels;
+  BitmapInfoHeader blackHeader{};
+  int32_t allowListEnabled = 0;
+  std::vector<std::unique_ptr<char16_t[]>> allowList;
+  uint32_t support3D = 0;
+  platform::Event event3D;
+  std::atomic<uint32_t> settings3D[3] = {0, 0, 0};
+  platform::ModuleHandle pluginModule = nullptr;
+  std::atomic<uintptr_t> pluginInstance{0};
+  FramePluginInitialize pfnInitialize = nullptr;
+  FramePluginProcessVideoFrame pfnProcessVideoFrame = nullptr;
+  FramePluginUnInitialize pfnUnInitialize = nullptr;
+  FramePluginAbort pfnAbort = nullptr;
+  char16_t companionPath[260] = {};
+
+  // ---- the object's collaborators ----
+  VirtualCameraLibrary vcam;
+  // Not owned; defaults to NoCameraBackend().
+  CaptureGraphBackend* captureGraph;
+  // The plug-in's file name, and the pause between failed opens of the virtual camera.
+  const char* pluginFileName = "Frameport.dll";
+  uint32_t openRetryMs = 2000;
+  // Debugger output (OutputDebugStringW); replaceable so tests can watch it.
+  void (*debugOutput)(std::u16string_view text);
+  // The session launcher that starts the companion application after a camera opened;
+  // null while no launcher is installed.
+  bool (*isProcessRunning)(const char16_t* exePath) = nullptr;
+  bool (*launchCompanionApp)(const char16_t* exePath) = nullptr;
+
+ private:
+  void ShutDownVirtualCamera();
+  void StartCompanionIfNeeded();
+  bool HandleThreadMessages();  // false on WM_QUIT
+  void RegisterWithVirtualCamera();
+};
+
+// What the library's exports do: create the one object (null stored when it cannot be
+// allocated; 1 either way) and free it (null stored; the host calls Uninitialize first).
+int32_t CreateRendGraphObject(IRendGraph** out);
+void ReleaseRendGraphObject(IRendGraph** graph);

@@ -1,0 +1,11 @@
+# Fails unless the DLL's export table names every symbol in EXPECT (a list) undecorated.
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE table RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+foreach(name IN LISTS EXPECT)
+  if(NOT table MATCHES "\\][ \t]+${name}\n")
+    message(FATAL_ERROR "${DLL} does not export ${name} undecorated:\n${table}")
+  endif()
+endforeach()
+message(STATUS "exports present: ${EXPECT}")

@@ -1,0 +1,147 @@
+// A capture-graph backend for the tests: builds succeed, fail or throw as asked, a running
+// graph has a streaming thread that feeds SampleCallback the frames a test pushes, and graph
+// events are queued by the test.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "graph/rend_graph.h"
+
+namespace test {
+
+class FakeGraph final : public CaptureGraphBackend, public GraphEventSource {
+ public:
+  enum class Build { Succeed, Fail, Throw };
+
+  ~FakeGraph() override { StopStreaming(); }
+
+  HResult BuildGraph(CVDRendGraphImpl& owner, uint32_t width, uint32_t height) override {
+    owner.StopGraph();
+    std::lock_guard lock(owner.graphLock);
+    ++builds;
+    lastWidth = width;
+    lastHeight = height;
+    if (build == Build::Throw) throw std::runtime_error("graph construction failed");
+    if (build == Build::Fail) return kEFail;
+    const HResult r = owner.PrepareOutputFormat(width, height);
+    if (r < 0) return r;
+    owner.mediaEvent = this;
+    owner.vcam.OruVCapSetDevicePinObj(0x1234);
+    running_ = true;
+    StartStreaming(owner);
+    return kSOk;
+  }
+
+  void StopGraph(CVDRendGraphImpl& owner) override {
+    std::lock_guard lock(owner.graphLock);
+    owner.vcam.OruVCapSetDevicePinObj(0);
+    if (running_) {
+      StopStreaming();
+      owner.AbortFramePlugin();
+      owner.frameInterval = kDefaultFrameInterval;
+      running_ = false;
+    }
+    owner.mediaEvent = nullptr;
+    owner.currentResolution.store(0);
+    ++stops;
+  }
+
+  uint32_t QueryPhysicalDeviceStatus(CVDRendGraphImpl& owner) override {
+    std::lock_guard lock(owner.graphLock);
+    if (throwOnStatus) throw std::runtime_error("device query failed");
+    return deviceStatus;
+  }
+
+  HResult GetEvent(int32_t* code, intptr_t* param1, intptr_t* param2, uint32_t) override {
+    std::lock_guard g(eventLock_);
+    if (events_.empty()) return static_cast<HResult>(0x80004004u);  // E_ABORT: none queued
+    *code = events_.front().code;
+    *param1 = events_.front().param1;
+    *param2 = events_.front().param2;
+    events_.pop_front();
+    ++eventsTaken;
+    eventsDrained_.notify_all();
+    return kSOk;
+  }
+  HResult FreeEventParams(int32_t, intptr_t, intptr_t) override { return kSOk; }
+
+  void PushEvent(int32_t code, intptr_t param1, intptr_t param2) {
+    std::lock_guard g(eventLock_);
+    events_.push_back({code, param1, param2});
+  }
+  bool WaitEventsTaken(uint32_t count) {
+    std::unique_lock g(eventLock_);
+    return eventsDrained_.wait_for(g, std::chrono::minutes(1),
+                                   [&] { return eventsTaken.load() >= count; });
+  }
+
+  // The frame the streaming thread hands on, `count` more times.
+  void SetFrame(const BitmapInfoHeader& header, std::vector<uint8_t> bytes) {
+    std::lock_guard g(streamLock_);
+    frameHeader_ = header;
+    frame_ = std::move(bytes);
+  }
+  void PushFrames(uint32_t count) {
+    std::lock_guard g(streamLock_);
+    pendingFrames_ += count;
+    streamWake_.notify_all();
+  }
+
+  Build build = Build::Succeed;
+  std::atomic<bool> throwOnStatus{false};
+  uint32_t deviceStatus = 1;
+  std::atomic<uint32_t> builds{0};
+  std::atomic<uint32_t> stops{0};
+  std::atomic<uint32_t> eventsTaken{0};
+  uint32_t lastWidth = 0;
+  uint32_t lastHeight = 0;
+
+ private:
+  struct Event {
+    int32_t code;
+    intptr_t param1;
+    intptr_t param2;
+  };
+
+  void StartStreaming(CVDRendGraphImpl& owner) {
+    stopStreaming_ = false;
+    streamer_ = std::thread([this, &owner] {
+      std::unique_lock g(streamLock_);
+      for (;;) {
+        streamWake_.wait(g, [&] { return stopStreaming_ || pendingFrames_ > 0; });
+        if (stopStreaming_) return;
+        --pendingFrames_;
+        CVDRendGraphImpl::SampleCallback(&frameHeader_, frame_.data(),
+                                         static_cast<uint32_t>(frame_.size()), &owner);
+      }
+    });
+  }
+  void StopStreaming() {
+    {
+      std::lock_guard g(streamLock_);
+      stopStreaming_ = true;
+      streamWake_.notify_all();
+    }
+    if (streamer_.joinable()) streamer_.join();
+  }
+
+  bool running_ = false;
+  std::mutex eventLock_;
+  std::condition_variable eventsDrained_;
+  std::deque<Event> events_;
+  std::mutex streamLock_;
+  std::condition_variable streamWake_;
+  bool stopStreaming_ = false;
+  uint32_t pendingFrames_ = 0;
+  BitmapInfoHeader frameHeader_{};
+  std::vector<uint8_t> frame_;
+  std::thread streamer_;
+};
+
+}  // namespace test

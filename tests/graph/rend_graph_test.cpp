@@ -1,0 +1,417 @@
+// The render-graph object's life and worker loop against the virtual-camera stand-in, a
+// fake capture graph and the stand-in plug-in: the call sequences the camera sees, each
+// kind of request, device notifications, and recovery from faults.
+#include "graph/rend_graph.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/graph/fake_graph.h"
+#include "tests/graph/standins.h"
+#include "tests/graph/test_env.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+const Calls kStartup = {
+    "OruFakeCaptureOpen()",
+    "OruVCapSetLogo(320x240,pixels,153600)",
+    "OruVCapSetVideoResizeMode(0)",
+    "OruVCapSetWorkMode(0)",
+    "OruVCapGetSupport3D()",
+    "OruVCapSetCloseDevEvent(event)",
+    "OruVCapSetDeviceStatus(0)",
+    "OruVCapSetDeviceEvent(event)",
+    "OruVCapSetInstanceNotification(event)",
+    "OruVCapGetCurrentResolution()",
+    "OruVCapSetChangeResResult(0x0)",
+};
+
+const Calls kWorkerShutdown = {
+    "OruVCapSetDevicePinObj(0)",      "OruVCapSetCloseDevFinish()",
+    "OruVCapSetChangeResResult(0x0)", "OruVCapSetWorkMode(0)",
+    "OruVCapSetCloseDevEvent(null)",  "OruVCapSetDeviceStatus(0)",
+    "OruVCapSetDeviceEvent(null)",    "OruVCapSetInstanceNotification(null)",
+    "OruVCapSet3DNotification(null)", "OruFakeCaptureClose()",
+};
+
+class RendGraphTest : public test::ScratchTest {
+ protected:
+  void SetUp() override {
+    ScratchTest::SetUp();
+    ASSERT_TRUE(vcam_.ok());
+    ASSERT_TRUE(plugin_.ok());
+    vcam_.Reset();
+    plugin_.Reset(test::PluginStandIn::kNormal);
+    graph_ = std::make_unique<CVDRendGraphImpl>();
+    graph_->captureGraph = &fake_;
+    graph_->pluginFileName = test::kTestPluginFile;
+    graph_->openRetryMs = 20;
+  }
+  void TearDown() override {
+    if (graph_) graph_->Uninitialize();
+    graph_.reset();
+    ScratchTest::TearDown();
+  }
+
+  // Initialises and waits until the first resolution poll has been answered.
+  void StartAndSettle() {
+    ASSERT_EQ(graph_->Initialize(0), 1);
+    ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetChangeResResult(0x0)"));
+  }
+  // Opens a consumer at width x height and waits for streaming.
+  void OpenAt(uint32_t width, uint32_t height, int64_t interval = 0) {
+    const uint32_t before = vcam_.CountCalls("OruVCapSetWorkMode(1)");
+    ASSERT_EQ(vcam_.ConsumerOpen(width, height, interval), 1);
+    ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetWorkMode(1)", before + 1));
+  }
+  size_t Mark() const { return vcam_.CallCount(); }
+
+  test::VcamStandIn vcam_;
+  test::PluginStandIn plugin_;
+  test::FakeGraph fake_;
+  std::unique_ptr<CVDRendGraphImpl> graph_;
+};
+
+TEST_F(RendGraphTest, StartupAndShutdownSequencesReachTheCameraInOrder) {
+  StartAndSettle();
+  EXPECT_EQ(vcam_.Calls(), kStartup);
+  const size_t mark = Mark();
+  EXPECT_EQ(graph_->Uninitialize(), 1);
+  Calls expected = kWorkerShutdown;
+  expected.push_back("OruVCapSetDevicePinObj(0)");  // Uninitialize's own StopGraph
+  expected.push_back("OruVCapSetWorkMode(0)");
+  EXPECT_EQ(vcam_.CallsFrom(mark), expected);
+  EXPECT_FALSE(graph_->vcam.IsLoaded());
+  EXPECT_EQ(plugin_.Inits(), 1u);
+  EXPECT_EQ(plugin_.Aborts(), 1u);
+  EXPECT_EQ(plugin_.Uninits(), 1u);
+}
+
+TEST_F(RendGraphTest, The3DEventIsRegisteredOnlyWhenSupported) {
+  vcam_.SetSupport3D(1);
+  StartAndSettle();
+  Calls expected = kStartup;
+  expected.insert(expected.begin() + 5, "OruVCapSet3DNotification(event)");
+  EXPECT_EQ(vcam_.Calls(), expected);
+}
+
+TEST_F(RendGraphTest, BusyPictureIsTheBlackFrameWithoutDevBusyBmp) {
+  StartAndSettle();
+  BitmapInfoHeader h{};
+  std::vector<uint8_t> logo(153600);
+  ASSERT_EQ(vcam_.GetLogo(&h, logo.data(), static_cast<uint32_t>(logo.size())), 153600u);
+  EXPECT_EQ(h.biWidth, 320);
+  EXPECT_EQ(h.biHeight, 240);
+  EXPECT_EQ(h.biCompression, kFourccYUY2);
+  for (size_t i = 0; i < logo.size(); i += 4) {
+    ASSERT_EQ(logo[i], 16);
+    ASSERT_EQ(logo[i + 1], 128);
+    ASSERT_EQ(logo[i + 2], 16);
+    ASSERT_EQ(logo[i + 3], 128);
+  }
+}
+
+TEST_F(RendGraphTest, OpenIsRetriedUntilItSucceeds) {
+  vcam_.SetOpenFailures(3);
+  StartAndSettle();
+  Calls expected = {"OruFakeCaptureOpen()=fail", "OruFakeCaptureOpen()=fail",
+                    "OruFakeCaptureOpen()=fail"};
+  expected.insert(expected.end(), kStartup.begin(), kStartup.end());
+  EXPECT_EQ(vcam_.Calls(), expected);
+}
+
+TEST_F(RendGraphTest, UninitializeDuringOpenRetriesReleasesEverythingOnce) {
+  vcam_.SetOpenFailures(0xFFFFFFFFu);
+  ASSERT_EQ(graph_->Initialize(0), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruFakeCaptureOpen()=fail", 2));
+  EXPECT_EQ(graph_->Uninitialize(), 1);
+  EXPECT_EQ(graph_->threadHandle, nullptr);
+  EXPECT_FALSE(graph_->vcam.IsLoaded());
+  EXPECT_FALSE(graph_->closeDeviceEvent.valid());
+  EXPECT_FALSE(graph_->event3D.valid());
+  EXPECT_EQ(graph_->pluginModule, nullptr);
+  EXPECT_EQ(plugin_.Uninits(), 1u);
+  // The camera was never opened, so it is never closed.
+  EXPECT_EQ(vcam_.CountCalls("OruFakeCaptureClose()"), 0u);
+  EXPECT_EQ(vcam_.CountCalls("OruFakeCaptureOpen()"), 0u);
+
+  const size_t mark = Mark();
+  EXPECT_EQ(graph_->Uninitialize(), 1);
+  EXPECT_EQ(vcam_.CallsFrom(mark), Calls{});
+  EXPECT_EQ(plugin_.Uninits(), 1u);
+}
+
+TEST_F(RendGraphTest, UninitializeTwiceDoesNothingTheSecondTime) {
+  StartAndSettle();
+  EXPECT_EQ(graph_->Uninitialize(), 1);
+  const size_t mark = Mark();
+  EXPECT_EQ(graph_->Uninitialize(), 1);
+  EXPECT_EQ(vcam_.CallsFrom(mark), Calls{});
+  EXPECT_EQ(plugin_.Uninits(), 1u);
+}
+
+TEST_F(RendGraphTest, UninitializeWithoutInitializeReturnsOne) {
+  EXPECT_EQ(graph_->Uninitialize(), 1);
+  EXPECT_EQ(vcam_.CallCount(), 0u);
+}
+
+TEST_F(RendGraphTest, SucceedingRequestReportsStreamingAndRecordsTheResolution) {
+  StartAndSettle();
+  const size_t mark = Mark();
+  OpenAt(320, 240, 400000);
+  EXPECT_EQ(vcam_.CallsFrom(mark),
+            (Calls{"OruVCapGetCurrentResolution()", "OruVCapSetDevicePinObj(0)",
+                   "OruVCapSetDevicePinObj(handle)", "OruVCapSetChangeResResult(0x0)",
+                   "OruVCapSetWorkMode(1)"}));
+  EXPECT_EQ(graph_->currentResolution.load(), PackResolution(320, 240));
+  EXPECT_EQ(graph_->frameInterval, 400000);
+  EXPECT_EQ(fake_.lastWidth, 320u);
+  EXPECT_EQ(fake_.lastHeight, 240u);
+  EXPECT_EQ(graph_->outputHeader.biSizeImage, 153600u);
+}
+
+TEST_F(RendGraphTest, SameSizeRequestOnlyReportsSuccess) {
+  StartAndSettle();
+  OpenAt(320, 240);
+  const uint32_t builds = fake_.builds;
+  const size_t mark = Mark();
+  ASSERT_EQ(vcam_.ConsumerOpen(320, 240, 0), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapGetCurrentResolution()", 3));
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetChangeResResult(0x0)", 3));
+  EXPECT_EQ(vcam_.CallsFrom(mark),
+            (Calls{"OruVCapGetCurrentResolution()", "OruVCapSetChangeResResult(0x0)"}));
+  EXPECT_EQ(fake_.builds.load(), builds);
+}
+
+TEST_F(RendGraphTest, PackedZeroClosesTheCameraAndReportsIdle) {
+  StartAndSettle();
+  OpenAt(320, 240);
+  const size_t mark = Mark();
+  ASSERT_EQ(vcam_.ConsumerClose(), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetWorkMode(0)", 2));
+  EXPECT_EQ(vcam_.CallsFrom(mark),
+            (Calls{"OruVCapGetCurrentResolution()", "OruVCapSetDevicePinObj(0)",
+                   "OruVCapSetChangeResResult(0x0)", "OruVCapSetWorkMode(0)"}));
+  EXPECT_EQ(graph_->currentResolution.load(), 0u);
+  EXPECT_EQ(plugin_.Aborts(), 1u);
+}
+
+TEST_F(RendGraphTest, FailingBuildReportsEFailAndFailedMode) {
+  StartAndSettle();
+  fake_.build = test::FakeGraph::Build::Fail;
+  const size_t mark = Mark();
+  ASSERT_EQ(vcam_.ConsumerOpen(640, 480, 0), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetWorkMode(2)"));
+  EXPECT_EQ(vcam_.CallsFrom(mark),
+            (Calls{"OruVCapGetCurrentResolution()", "OruVCapSetDevicePinObj(0)",
+                   "OruVCapSetDevicePinObj(0)", "OruVCapSetChangeResResult(0x80004005)",
+                   "OruVCapSetWorkMode(2)"}));
+  EXPECT_EQ(graph_->currentResolution.load(), 0u);
+
+  // The next request tries again.
+  fake_.build = test::FakeGraph::Build::Succeed;
+  OpenAt(640, 480);
+  EXPECT_EQ(graph_->currentResolution.load(), PackResolution(640, 480));
+}
+
+TEST_F(RendGraphTest, BuildWithoutACameraFailsThroughTheDefaultBackend) {
+  graph_->captureGraph = &NoCameraBackend();
+  StartAndSettle();
+  ASSERT_EQ(vcam_.ConsumerOpen(640, 480, 0), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetWorkMode(2)"));
+  EXPECT_EQ(vcam_.CountCalls("OruVCapSetChangeResResult(0x80004005)"), 1u);
+  EXPECT_EQ(graph_->currentResolution.load(), 0u);
+}
+
+TEST_F(RendGraphTest, CloseDeviceEventStopsTheGraphAndAcknowledges) {
+  StartAndSettle();
+  OpenAt(320, 240);
+  const size_t mark = Mark();
+  ASSERT_EQ(vcam_.RequestCloseDevice(), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetCloseDevFinish()"));
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetWorkMode(0)", 2));
+  EXPECT_EQ(vcam_.CallsFrom(mark), (Calls{"OruVCapSetDevicePinObj(0)", "OruVCapSetCloseDevFinish()",
+                                           "OruVCapSetWorkMode(0)"}));
+  EXPECT_EQ(graph_->currentResolution.load(), 0u);
+}
+
+TEST_F(RendGraphTest, DeviceEventReportsThePhysicalDeviceStatus) {
+  StartAndSettle();
+  fake_.deviceStatus = 1;
+  ASSERT_EQ(vcam_.RequestDeviceStatus(), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetDeviceStatus(1)"));
+}
+
+TEST_F(RendGraphTest, The3DEventStoresTheNewSettings) {
+  vcam_.SetSupport3D(1);
+  StartAndSettle();
+  ASSERT_EQ(vcam_.Change3D(1, 2, 3), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapGet3DSettings()"));
+  // The loop handles one wake-up at a time: once the next request is answered, the
+  // settings of the earlier one are stored.
+  ASSERT_EQ(vcam_.RequestDeviceStatus(), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetDeviceStatus(1)"));
+  EXPECT_EQ(graph_->settings3D[0].load(), 1u);
+  EXPECT_EQ(graph_->settings3D[1].load(), 2u);
+  EXPECT_EQ(graph_->settings3D[2].load(), 3u);
+}
+
+TEST_F(RendGraphTest, DeviceLostWithRemovalRepollsAndReopens) {
+  StartAndSettle();
+  OpenAt(320, 240);
+  const size_t mark = Mark();
+  fake_.PushEvent(0x0D, 0, 0);  // another event first: consumed and ignored
+  fake_.PushEvent(EC_DEVICE_LOST, 0, 0);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetWorkMode(1)", 2));
+  EXPECT_EQ(vcam_.CallsFrom(mark),
+            (Calls{"OruVCapSetDevicePinObj(0)", "OruVCapSetWorkMode(2)",
+                   "OruVCapGetCurrentResolution()", "OruVCapSetDevicePinObj(0)",
+                   "OruVCapSetDevicePinObj(handle)", "OruVCapSetChangeResResult(0x0)",
+                   "OruVCapSetWorkMode(1)"}));
+}
+
+TEST_F(RendGraphTest, DeviceLostWithArrivalIsIgnored) {
+  StartAndSettle();
+  OpenAt(320, 240);
+  const size_t mark = Mark();
+  fake_.PushEvent(EC_DEVICE_LOST, 0, 1);
+  ASSERT_TRUE(fake_.WaitEventsTaken(1));
+  // A later request is answered normally, and nothing came between.
+  ASSERT_EQ(vcam_.RequestDeviceStatus(), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetDeviceStatus(1)"));
+  EXPECT_EQ(vcam_.CallsFrom(mark), Calls{"OruVCapSetDeviceStatus(1)"});
+  EXPECT_EQ(graph_->currentResolution.load(), PackResolution(320, 240));
+}
+
+TEST_F(RendGraphTest, FailedResolutionQueryIsIgnored) {
+  StartAndSettle();
+  vcam_.SetResolutionResult(kEFail);
+  const size_t mark = Mark();
+  ASSERT_EQ(vcam_.ConsumerOpen(320, 240, 0), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapGetCurrentResolution()", 2));
+  ASSERT_EQ(vcam_.RequestDeviceStatus(), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetDeviceStatus(1)"));
+  EXPECT_EQ(vcam_.CallsFrom(mark),
+            (Calls{"OruVCapGetCurrentResolution()", "OruVCapSetDeviceStatus(1)"}));
+  EXPECT_EQ(fake_.builds.load(), 0u);
+}
+
+TEST_F(RendGraphTest, NotifyDeviceChangeBeforeTheThreadStartsOnlyReturns) {
+  for (uint32_t code : {2024u, 2025u, 2026u, 2027u, 2028u, 2029u}) {
+    EXPECT_EQ(graph_->NotifyDeviceChange(code, 0, u"USB Camera"), 0);
+  }
+  EXPECT_EQ(graph_->NotifyDeviceChange(2027, 0, nullptr), 0);
+  EXPECT_EQ(vcam_.CallCount(), 0u);
+}
+
+TEST_F(RendGraphTest, NotifyDeviceChangeCodes) {
+  StartAndSettle();
+  OpenAt(320, 240);
+  const uint32_t builds = fake_.builds;
+
+  // 2025 only wakes the loop and 2028 is not posted: neither reaches the camera. 2027 polls.
+  size_t mark = Mark();
+  EXPECT_EQ(graph_->NotifyDeviceChange(NOTIFY_IGNORED, 0, u"cam"), 0);
+  EXPECT_EQ(graph_->NotifyDeviceChange(NOTIFY_REMOVAL, 0, u"cam"), 0);
+  EXPECT_EQ(graph_->NotifyDeviceChange(NOTIFY_ARRIVAL, 0, u"cam"), 0);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetChangeResResult(0x0)", 3));
+  EXPECT_EQ(vcam_.CallsFrom(mark),
+            (Calls{"OruVCapGetCurrentResolution()", "OruVCapSetChangeResResult(0x0)"}));
+  EXPECT_EQ(fake_.builds.load(), builds);
+
+  // 2026 forgets the open resolution, so the same request opens the camera again.
+  mark = Mark();
+  EXPECT_EQ(graph_->NotifyDeviceChange(NOTIFY_RESET, 0, u"cam"), 0);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetWorkMode(1)", 2));
+  EXPECT_EQ(vcam_.CallsFrom(mark),
+            (Calls{"OruVCapGetCurrentResolution()", "OruVCapSetDevicePinObj(0)",
+                   "OruVCapSetDevicePinObj(handle)", "OruVCapSetChangeResResult(0x0)",
+                   "OruVCapSetWorkMode(1)"}));
+  EXPECT_EQ(fake_.builds.load(), builds + 1);
+}
+
+TEST_F(RendGraphTest, ResolutionChangeMessageAppliesItsSizeAndInterval) {
+  StartAndSettle();
+  auto* interval = new int64_t(666666);
+  ASSERT_TRUE(platform::PostThreadMessageTo(graph_->threadId.load(), MSG_RESOLUTION_CHANGE,
+                                            PackResolution(160, 120),
+                                            reinterpret_cast<intptr_t>(interval)));
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetWorkMode(1)"));
+  EXPECT_EQ(graph_->currentResolution.load(), PackResolution(160, 120));
+  EXPECT_EQ(graph_->frameInterval, 666666);
+}
+
+TEST_F(RendGraphTest, ExceptionInTheLoopClosesAndReopensTheCamera) {
+  StartAndSettle();
+  fake_.throwOnStatus = true;
+  const size_t mark = Mark();
+  ASSERT_EQ(vcam_.RequestDeviceStatus(), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruFakeCaptureOpen()", 2));
+  fake_.throwOnStatus = false;
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetChangeResResult(0x0)", 3));
+  Calls expected = kWorkerShutdown;
+  expected.insert(expected.end(), kStartup.begin(), kStartup.end());
+  EXPECT_EQ(vcam_.CallsFrom(mark), expected);
+}
+
+TEST_F(RendGraphTest, StreamedFramesReachTheCameraThroughThePlugIn) {
+  StartAndSettle();
+  OpenAt(4, 2);
+  BitmapInfoHeader h{};
+  h.biSize = 40;
+  h.biWidth = 4;
+  h.biHeight = 2;
+  h.biBitCount = 16;
+  h.biCompression = kFourccYUY2;
+  std::vector<uint8_t> frame = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  fake_.SetFrame(h, frame);
+  fake_.PushFrames(3);
+  ASSERT_EQ(vcam_.WaitForFrames(3, test::kWaitMs), 1);
+  std::vector<uint8_t> got(16);
+  EXPECT_EQ(vcam_.GetLastFrame(nullptr, got.data(), 16), 16u);
+  frame[0] = 0xEE;  // the plug-in's rewrite
+  EXPECT_EQ(got, frame);
+  EXPECT_EQ(plugin_.Frames(), 3u);
+  EXPECT_EQ(plugin_.LastSizeImage(), 16u);
+}
+
+TEST_F(RendGraphTest, PlugInIsAbortedAtEachStopAndReleasedOnce) {
+  StartAndSettle();
+  OpenAt(320, 240);
+  ASSERT_EQ(vcam_.ConsumerClose(), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetWorkMode(0)", 2));
+  OpenAt(640, 480);
+  ASSERT_EQ(vcam_.ConsumerClose(), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetWorkMode(0)", 3));
+  EXPECT_EQ(plugin_.Aborts(), 2u);
+  EXPECT_EQ(plugin_.Uninits(), 0u);
+  EXPECT_EQ(graph_->Uninitialize(), 1);
+  EXPECT_EQ(plugin_.Aborts(), 3u);
+  EXPECT_EQ(plugin_.Uninits(), 1u);
+}
+
+TEST(RendGraphExports, CreateAndReleaseThroughTheLibrary) {
+  platform::UniqueModule kestrel(platform::LoadModule("Kestrel.dll"));
+  ASSERT_TRUE(kestrel);
+  int32_t (*create)(IRendGraph**) = nullptr;
+  void (*release)(IRendGraph**) = nullptr;
+  ASSERT_TRUE(platform::BindModuleSymbol(kestrel.get(), "CreatRendGraph", &create));
+  ASSERT_TRUE(platform::BindModuleSymbol(kestrel.get(), "ReleaseRendGraph", &release));
+  IRendGraph* graph = nullptr;
+  EXPECT_EQ(create(&graph), 1);
+  ASSERT_NE(graph, nullptr);
+  EXPECT_EQ(graph->Uninitialize(), 1);  // never initialised: nothing to do
+  EXPECT_EQ(graph->NotifyDeviceChange(2027, 0, u"cam"), 0);
+  release(&graph);
+  EXPECT_EQ(graph, nullptr);
+  release(&graph);  // null: only stores null
+  EXPECT_EQ(graph, nullptr);
+  release(nullptr);
+}
+
+}  // namespace
