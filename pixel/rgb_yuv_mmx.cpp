@@ -13,6 +13,26 @@ inline __m64 Load(const uint8_t* p) {
   return v;
 }
 
+inline uint32_t Load32(const uint8_t* p) {
+  uint32_t v;
+  __builtin_memcpy(&v, p, 4);
+  return v;
+}
+
+// Pixels k and k+1 of a 4-pixel block as RGB32 lanes. An RGB24 pixel is read with the
+// next pixel's first byte as X (which no equation uses), except the block's last pixel,
+// read bytewise so nothing past the block is touched.
+template <bool Rgb24>
+inline __m64 Load2(const uint8_t* s, int k) {
+  if constexpr (!Rgb24) {
+    return Load(s + 4 * k);
+  } else {
+    const uint8_t* p = s + 3 * k;
+    const uint32_t second = k == 2 ? p[3] | (p[4] << 8) | (p[5] << 16) : Load32(p + 3);
+    return _mm_set_pi32(static_cast<int>(second), static_cast<int>(Load32(p)));
+  }
+}
+
 inline __m64 Coeffs(int16_t lo, int16_t hi) { return _mm_set_pi16(hi, lo, hi, lo); }
 
 // Two RGB32 pixels split into 16-bit lanes: br = B R per pixel, gx = G X per pixel.
@@ -41,10 +61,11 @@ inline __m64 BlockSum(__m64 a, __m64 b) {
 }
 
 // Four pixels of two RGB32 rows: four Y bytes per row, two U and two V bytes.
+template <bool Rgb24>
 inline void I420Block(uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v, const uint8_t* s0,
                       const uint8_t* s1) {
-  const Channels a0 = Split(Load(s0)), b0 = Split(Load(s0 + 8));
-  const Channels a1 = Split(Load(s1)), b1 = Split(Load(s1 + 8));
+  const Channels a0 = Split(Load2<Rgb24>(s0, 0)), b0 = Split(Load2<Rgb24>(s0, 2));
+  const Channels a1 = Split(Load2<Rgb24>(s1, 0)), b1 = Split(Load2<Rgb24>(s1, 2));
   Store4(y0, Luma2(a0), Luma2(b0));
   Store4(y1, Luma2(a1), Luma2(b1));
   const __m64 br = _mm_unpacklo_pi32(BlockSum(a0.br, a1.br), BlockSum(b0.br, b1.br));
@@ -62,15 +83,6 @@ inline void I420Block(uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v, const ui
   v[1] = static_cast<uint8_t>(x >> 24);
 }
 
-inline void Widen4(uint8_t* out, const uint8_t* in) {
-  for (int i = 0; i < 4; ++i) {
-    out[4 * i] = in[3 * i];
-    out[4 * i + 1] = in[3 * i + 1];
-    out[4 * i + 2] = in[3 * i + 2];
-    out[4 * i + 3] = 0;
-  }
-}
-
 template <bool Rgb24>
 void ToI420(uint8_t* y, uint8_t* u, uint8_t* v, int32_t yStride, int32_t chromaStride,
             const uint8_t* src, int32_t srcStride, uint32_t width, int32_t height) {
@@ -81,14 +93,7 @@ void ToI420(uint8_t* y, uint8_t* u, uint8_t* v, int32_t yStride, int32_t chromaS
                      [=](const uint8_t* s0, const uint8_t* s1, uint8_t* y0, uint8_t* y1,
                          uint8_t* cu, uint8_t* cv) {
                        for (uint32_t b = 0; b < blocks; ++b) {
-                         if constexpr (Rgb24) {
-                           uint8_t w0[16], w1[16];
-                           Widen4(w0, s0);
-                           Widen4(w1, s1);
-                           I420Block(y0, y1, cu, cv, w0, w1);
-                         } else {
-                           I420Block(y0, y1, cu, cv, s0, s1);
-                         }
+                         I420Block<Rgb24>(y0, y1, cu, cv, s0, s1);
                          s0 += 4 * bpp;
                          s1 += 4 * bpp;
                          y0 += 4;

@@ -84,16 +84,38 @@ inline void YUY2Block(uint8_t* dst, const uint8_t* src, const uint8_t* ahead) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_add_epi32(out, _mm_set1_epi32(0x00100010)));
 }
 
+inline uint32_t Load32(const uint8_t* p) {
+  uint32_t v;
+  __builtin_memcpy(&v, p, 4);
+  return v;
+}
+
+// Pixels k..k+3 of an 8-pixel block as RGB32 lanes. An RGB24 pixel is read with the
+// next pixel's first byte as X (which no equation uses), except the block's last pixel,
+// read bytewise so nothing past the block is touched.
+template <bool Rgb24>
+inline __m128i Load4(const uint8_t* s, int k) {
+  if constexpr (!Rgb24) {
+    return Load(s + 4 * k);
+  } else {
+    const uint8_t* p = s + 3 * k;
+    const uint32_t last = k == 4 ? p[9] | (p[10] << 8) | (p[11] << 16) : Load32(p + 9);
+    return _mm_set_epi32(static_cast<int>(last), static_cast<int>(Load32(p + 6)), static_cast<int>(Load32(p + 3)),
+                         static_cast<int>(Load32(p)));
+  }
+}
+
 inline void Store4(uint8_t* p, __m128i v) {
   const int x = _mm_cvtsi128_si32(v);
   __builtin_memcpy(p, &x, 4);
 }
 
 // Eight pixels of two RGB32 rows: eight Y bytes per row, four U and four V bytes.
+template <bool Rgb24>
 inline void I420Block(uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v, const uint8_t* s0,
                       const uint8_t* s1) {
-  const Channels a0 = Split(Load(s0)), b0 = Split(Load(s0 + 16));
-  const Channels a1 = Split(Load(s1)), b1 = Split(Load(s1 + 16));
+  const Channels a0 = Split(Load4<Rgb24>(s0, 0)), b0 = Split(Load4<Rgb24>(s0, 4));
+  const Channels a1 = Split(Load4<Rgb24>(s1, 0)), b1 = Split(Load4<Rgb24>(s1, 4));
   const __m128i luma0 = Luma8(a0, b0), luma1 = Luma8(a1, b1);
   _mm_storel_epi64(reinterpret_cast<__m128i*>(y0), _mm_packus_epi16(luma0, luma0));
   _mm_storel_epi64(reinterpret_cast<__m128i*>(y1), _mm_packus_epi16(luma1, luma1));
@@ -108,16 +130,6 @@ inline void I420Block(uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v, const ui
   Store4(v, _mm_packus_epi16(vv, vv));
 }
 
-// Eight RGB24 pixels widened to RGB32 so the RGB32 block applies.
-inline void Widen8(uint8_t* out, const uint8_t* in) {
-  for (int i = 0; i < 8; ++i) {
-    out[4 * i] = in[3 * i];
-    out[4 * i + 1] = in[3 * i + 1];
-    out[4 * i + 2] = in[3 * i + 2];
-    out[4 * i + 3] = 0;
-  }
-}
-
 template <bool Rgb24>
 void ToI420(uint8_t* y, uint8_t* u, uint8_t* v, int32_t yStride, int32_t chromaStride,
             const uint8_t* src, int32_t srcStride, uint32_t width, int32_t height) {
@@ -128,14 +140,7 @@ void ToI420(uint8_t* y, uint8_t* u, uint8_t* v, int32_t yStride, int32_t chromaS
                      [=](const uint8_t* s0, const uint8_t* s1, uint8_t* y0, uint8_t* y1,
                          uint8_t* cu, uint8_t* cv) {
                        for (uint32_t b = 0; b < blocks; ++b) {
-                         if constexpr (Rgb24) {
-                           alignas(16) uint8_t w0[32], w1[32];
-                           Widen8(w0, s0);
-                           Widen8(w1, s1);
-                           I420Block(y0, y1, cu, cv, w0, w1);
-                         } else {
-                           I420Block(y0, y1, cu, cv, s0, s1);
-                         }
+                         I420Block<Rgb24>(y0, y1, cu, cv, s0, s1);
                          s0 += 8 * bpp;
                          s1 += 8 * bpp;
                          y0 += 8;
