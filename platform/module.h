@@ -24,6 +24,22 @@ void UnloadModule(ModuleHandle module);
 // Exposed for tests; on Windows the name is used as given.
 const char* MapModuleFileName(const char* windowsFileName, char* out, unsigned outSize);
 
+// Whether a C++ exception thrown inside one loaded library can be caught by its caller in
+// another. Linux: yes, one shared unwinder. The win32 build links each library with its own
+// static runtime, whose unwinder cannot walk another library's frames, so no.
+#ifdef _WIN32
+inline constexpr bool kExceptionsCrossModules = false;
+#else
+inline constexpr bool kExceptionsCrossModules = true;
+#endif
+
+// Whether LoadModule maps "X.dll" to "libX.so".
+#ifdef _WIN32
+inline constexpr bool kModuleNamesMapped = false;
+#else
+inline constexpr bool kModuleNamesMapped = true;
+#endif
+
 // Typed lookup: `fn` receives the symbol cast to its function-pointer type.
 template <typename Fn>
 bool BindModuleSymbol(ModuleHandle module, const char* name, Fn* fn) {

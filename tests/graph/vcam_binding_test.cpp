@@ -12,16 +12,13 @@ namespace {
 
 TEST(ModuleNames, DllNamesMapToSharedObjectsOnLinuxOnly) {
   char out[64];
+  const bool mapped = platform::kModuleNamesMapped;
   ASSERT_NE(platform::MapModuleFileName("OruVCapture.dll", out, sizeof(out)), nullptr);
-#ifdef _WIN32
-  EXPECT_STREQ(out, "OruVCapture.dll");
-#else
-  EXPECT_STREQ(out, "libOruVCapture.so");
+  EXPECT_STREQ(out, mapped ? "libOruVCapture.so" : "OruVCapture.dll");
   ASSERT_NE(platform::MapModuleFileName("Frameport.DLL", out, sizeof(out)), nullptr);
-  EXPECT_STREQ(out, "libFrameport.so");
+  EXPECT_STREQ(out, mapped ? "libFrameport.so" : "Frameport.DLL");
   ASSERT_NE(platform::MapModuleFileName("libc.so.6", out, sizeof(out)), nullptr);
   EXPECT_STREQ(out, "libc.so.6");
-#endif
   EXPECT_EQ(platform::MapModuleFileName("OruVCapture.dll", out, 5), nullptr);
 }
 
