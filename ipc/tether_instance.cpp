@@ -165,12 +165,17 @@ void CTetherInstance::TearDown() {
   {
     std::lock_guard<std::recursive_mutex> lock(instanceLock_);
     channel_.SetAcknowledge();
-    // The stop event is set even when the watcher is not running yet: one that was just
-    // started then ends at its first wait instead of running into the forced end below.
-    if (IsRunning()) {
+    // A watcher that was started but has not reached its body yet (thread start-up can be
+    // slow) is asked to stop as well and waited for, rather than forced to end below while
+    // it may be inside the loader: it sees the stop event at its first wait.
+    platform::ThreadObject* watcher = threadHandle();
+    if (IsRunning() || (watcher != nullptr && platform::WaitThread(watcher, 0) == platform::kWaitTimeout)) {
       stoppedEvent_.Reset();
       stopEvent_.Set();
-      stoppedEvent_.Wait(platform::kInfinite);
+      if (watcher != nullptr)
+        platform::WaitEventOrThread(stoppedEvent_, watcher, platform::kInfinite);
+      else
+        stoppedEvent_.Wait(platform::kInfinite);
     } else {
       stopEvent_.Set();
     }

@@ -38,6 +38,9 @@ bool SetThreadPriority(ThreadObject* thread, ThreadPriority priority);
 ThreadPriority GetThreadPriority(ThreadObject* thread);
 // Waits for the thread to end: kWaitObject0, kWaitTimeout or kWaitFailed.
 uint32_t WaitThread(ThreadObject* thread, uint32_t timeoutMs);
+// Waits until `event` is signalled (kWaitObject0) or the thread has ended (kWaitObject0 + 1),
+// or kWaitTimeout / kWaitFailed.
+uint32_t WaitEventOrThread(const Event& event, ThreadObject* thread, uint32_t timeoutMs);
 // The exit code of an ended thread; false while it runs.
 bool GetThreadExitCode(ThreadObject* thread, uint32_t* exitCode);
 // Forced end, a last resort: the thread stops without finishing its work. On Linux it ends at

@@ -206,6 +206,12 @@ uint32_t WaitThread(ThreadObject* t, uint32_t timeoutMs) {
   return t->finished.Wait(timeoutMs);
 }
 
+uint32_t WaitEventOrThread(const Event& event, ThreadObject* t, uint32_t timeoutMs) {
+  if (t == nullptr || !event.valid()) return kWaitFailed;
+  const Event* both[] = {&event, &t->finished};
+  return WaitForAnyEvent(both, 2, timeoutMs);
+}
+
 bool GetThreadExitCode(ThreadObject* t, uint32_t* exitCode) {
   if (t == nullptr || exitCode == nullptr || !t->ended.load()) return false;
   *exitCode = t->exitCode.load();

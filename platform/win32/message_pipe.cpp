@@ -12,25 +12,12 @@ namespace {
 
 const wchar_t* W(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
 
-// Waits for the overlapped operation or for `stop`: true when the operation finished (its
-// result in *bytes, false in *ok on failure); false when stopped, after cancelling it.
-bool Finish(HANDLE pipe, OVERLAPPED* ov, HANDLE stop, DWORD* bytes, bool* ok) {
-  HANDLE both[2] = {ov->hEvent, stop};
-  const DWORD w = WaitForMultipleObjects(2, both, FALSE, INFINITE);
-  if (w != WAIT_OBJECT_0) {
-    CancelIo(pipe);
-    GetOverlappedResult(pipe, ov, bytes, TRUE);
-    return false;
-  }
-  *ok = GetOverlappedResult(pipe, ov, bytes, FALSE) != FALSE;
-  return true;
-}
-
 class PipeServer final : public MessagePipeServer {
  public:
   PipeServer(HANDLE pipe, uint32_t maxBytes)
       : pipe_(pipe), maxBytes_(maxBytes), ioEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
   ~PipeServer() override {
+    CancelIoEx(pipe_, nullptr);
     CloseHandle(pipe_);
     if (ioEvent_) CloseHandle(ioEvent_);
   }
@@ -41,15 +28,13 @@ class PipeServer final : public MessagePipeServer {
     std::vector<uint8_t> request(maxBytes_);
     uint8_t reply[256];
     for (;;) {
-      OVERLAPPED ov{};
-      ov.hEvent = ioEvent_;
-      ResetEvent(ioEvent_);
       DWORD bytes = 0;
       bool ok = true;
-      if (!ConnectNamedPipe(pipe_, &ov)) {
+      Begin();
+      if (!ConnectNamedPipe(pipe_, &ov_)) {
         const DWORD err = GetLastError();
         if (err == ERROR_IO_PENDING) {
-          if (!Finish(pipe_, &ov, stopHandle, &bytes, &ok)) return true;
+          if (!Finish(stopHandle, &bytes, &ok)) return true;
           if (!ok) return false;
         } else if (err != ERROR_PIPE_CONNECTED) {
           return false;
@@ -60,34 +45,28 @@ class PipeServer final : public MessagePipeServer {
         return true;
       }
       std::fill(request.begin(), request.end(), 0);
-      ov = OVERLAPPED{};
-      ov.hEvent = ioEvent_;
-      ResetEvent(ioEvent_);
-      ok = ReadFile(pipe_, request.data(), maxBytes_, &bytes, &ov) != FALSE;
-      if (!ok && GetLastError() == ERROR_IO_PENDING) {
-        if (!Finish(pipe_, &ov, stopHandle, &bytes, &ok)) {
+      Begin();
+      ok = ReadFile(pipe_, request.data(), maxBytes_, nullptr, &ov_) != FALSE;
+      if (ok || GetLastError() == ERROR_IO_PENDING) {
+        if (!Finish(stopHandle, &bytes, &ok)) {
           DisconnectNamedPipe(pipe_);
           return true;
         }
-      } else if (ok) {
-        GetOverlappedResult(pipe_, &ov, &bytes, FALSE);
       }
+      // A failed read (also one longer than maxBytes_) gets no reply.
       if (ok && bytes > 0) {
         const uint32_t replyBytes = handler(context, request.data(), bytes, reply, sizeof reply);
         if (replyBytes > 0) {
-          ov = OVERLAPPED{};
-          ov.hEvent = ioEvent_;
-          ResetEvent(ioEvent_);
-          DWORD written = 0;
+          Begin();
           const DWORD n = replyBytes < sizeof reply ? replyBytes : sizeof reply;
-          if (!WriteFile(pipe_, reply, n, &written, &ov) && GetLastError() == ERROR_IO_PENDING) {
-            bool wrote = false;
-            if (!Finish(pipe_, &ov, stopHandle, &written, &wrote)) {
+          bool wrote = WriteFile(pipe_, reply, n, nullptr, &ov_) != FALSE;
+          if (wrote || GetLastError() == ERROR_IO_PENDING) {
+            DWORD written = 0;
+            if (!Finish(stopHandle, &written, &wrote)) {
               DisconnectNamedPipe(pipe_);
               return true;
             }
           }
-          FlushFileBuffers(pipe_);
         }
       }
       DisconnectNamedPipe(pipe_);
@@ -95,9 +74,30 @@ class PipeServer final : public MessagePipeServer {
   }
 
  private:
+  void Begin() {
+    ov_ = OVERLAPPED{};
+    ov_.hEvent = ioEvent_;
+    ResetEvent(ioEvent_);
+  }
+
+  // Waits for the operation in ov_ or for `stop`: true when the operation finished (its
+  // result in *bytes, *ok false on failure); false when stopped, after cancelling it.
+  bool Finish(HANDLE stop, DWORD* bytes, bool* ok) {
+    HANDLE both[2] = {ioEvent_, stop};
+    const DWORD w = WaitForMultipleObjects(2, both, FALSE, INFINITE);
+    if (w != WAIT_OBJECT_0) {
+      CancelIoEx(pipe_, &ov_);
+      if (WaitForSingleObject(ioEvent_, 5000) == WAIT_OBJECT_0) GetOverlappedResult(pipe_, &ov_, bytes, FALSE);
+      return false;
+    }
+    *ok = GetOverlappedResult(pipe_, &ov_, bytes, FALSE) != FALSE;
+    return true;
+  }
+
   HANDLE pipe_;
   uint32_t maxBytes_;
   HANDLE ioEvent_;
+  OVERLAPPED ov_{};
 };
 
 }  // namespace

@@ -76,6 +76,12 @@ uint32_t WaitThread(ThreadObject* t, uint32_t timeoutMs) {
   return WaitForSingleObject(H(t), timeoutMs);
 }
 
+uint32_t WaitEventOrThread(const Event& event, ThreadObject* t, uint32_t timeoutMs) {
+  if (t == nullptr || !event.valid()) return kWaitFailed;
+  HANDLE both[2] = {reinterpret_cast<HANDLE>(event.get()), H(t)};
+  return WaitForMultipleObjects(2, both, FALSE, timeoutMs);
+}
+
 bool GetThreadExitCode(ThreadObject* t, uint32_t* exitCode) {
   if (t == nullptr || exitCode == nullptr) return false;
   if (WaitForSingleObject(H(t), 0) != WAIT_OBJECT_0) return false;

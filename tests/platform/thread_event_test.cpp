@@ -81,6 +81,19 @@ TEST(Thread, TerminateEndsABlockedThreadWithTheGivenCode) {
   EXPECT_EQ(code, 99u);
 }
 
+TEST(Thread, WaitEventOrThreadReportsWhichCameFirst) {
+  Flag flag;
+  UniqueThread t(CreateThread(BlockForever, &flag, false, nullptr));
+  Event e = Event::CreateLocal(true, false);
+  EXPECT_EQ(WaitEventOrThread(e, t.get(), 10), kWaitTimeout);
+  e.Set();
+  EXPECT_EQ(WaitEventOrThread(e, t.get(), kGenerous), kWaitObject0);
+  e.Reset();
+  flag.release.Set();
+  EXPECT_EQ(WaitEventOrThread(e, t.get(), kGenerous), kWaitObject0 + 1);
+  EXPECT_EQ(WaitEventOrThread(Event(), t.get(), 0), kWaitFailed);
+}
+
 TEST(Thread, PriorityIsKept) {
   Flag flag;
   UniqueThread t(CreateThread(BlockForever, &flag, true, nullptr));
