@@ -169,18 +169,22 @@ void CTetherInstance::TearDown() {
     // slow) is asked to stop as well and waited for, rather than forced to end below while
     // it may be inside the loader: it sees the stop event at its first wait.
     platform::ThreadObject* watcher = threadHandle();
+    bool acknowledged = false;
     if (IsRunning() || (watcher != nullptr && platform::WaitThread(watcher, 0) == platform::kWaitTimeout)) {
       stoppedEvent_.Reset();
       stopEvent_.Set();
       if (watcher != nullptr)
-        platform::WaitEventOrThread(stoppedEvent_, watcher, platform::kInfinite);
+        acknowledged = platform::WaitEventOrThread(stoppedEvent_, watcher, platform::kInfinite) == platform::kWaitObject0;
       else
-        stoppedEvent_.Wait(platform::kInfinite);
+        acknowledged = stoppedEvent_.Wait(platform::kInfinite) == platform::kWaitObject0;
     } else {
       stopEvent_.Set();
     }
+    // A watcher that acknowledged the stop is only leaving its thread (COM clean-up, slow
+    // under emulation): ending it by force there would leave the process's COM and loader
+    // state broken, so it is waited for. The forced end stays for one that never answered.
     if (platform::ThreadObject* t = threadHandle()) {
-      if (platform::WaitThread(t, 3000) != platform::kWaitObject0) platform::TerminateThread(t, 0);
+      if (!acknowledged && platform::WaitThread(t, 3000) != platform::kWaitObject0) platform::TerminateThread(t, 0);
     }
     ReleaseThread();
     channel_.Close();
