@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "graph/diagnostics.h"
+#include "graph/launcher.h"
 #include "pixel/features.h"
 #include "platform/debug_output.h"
 #include "platform/text.h"
@@ -64,7 +65,10 @@ uint32_t CThreadBase::ThreadEntry(void* self) {
 // ---- creation ----
 
 CVDRendGraphImpl::CVDRendGraphImpl()
-    : captureGraph(&NoCameraBackend()), debugOutput(&platform::DebugOutput) {}
+    : captureGraph(&NoCameraBackend()),
+      debugOutput(&platform::DebugOutput),
+      isProcessRunning(&IsProcessRunning),
+      launchCompanionApp(&LaunchCompanionApp) {}
 
 CVDRendGraphImpl::~CVDRendGraphImpl() {
   // The host calls Uninitialize first; a thread still running would outlive its object.

@@ -198,9 +198,9 @@ class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
   // Debugger output (OutputDebugStringW); replaceable so tests can watch it.
   void (*debugOutput)(std::u16string_view text);
   // The session launcher that starts the companion application after a camera opened;
-  // null while no launcher is installed.
-  bool (*isProcessRunning)(const char16_t* exePath) = nullptr;
-  bool (*launchCompanionApp)(const char16_t* exePath) = nullptr;
+  // replaceable so tests start nothing.
+  int (*isProcessRunning)(const char16_t* exePath);
+  int (*launchCompanionApp)(const char16_t* exePath);
 
  private:
   void ShutDownVirtualCamera();

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,16 @@
 #include "tests/graph/test_env.h"
 
 namespace {
+
+std::atomic<int> g_companionRunning{0};
+std::atomic<int> g_launches{0};
+std::u16string g_launchedPath;
+int FakeIsProcessRunning(const char16_t*) { return g_companionRunning.load(); }
+int FakeLaunch(const char16_t* path) {
+  g_launchedPath = path;
+  ++g_launches;
+  return 0;
+}
 
 using Calls = std::vector<std::string>;
 
@@ -51,6 +62,11 @@ class RendGraphTest : public test::ScratchTest {
     graph_->captureGraph = &fake_;
     graph_->pluginFileName = test::kTestPluginFile;
     graph_->openRetryMs = 20;
+    graph_->isProcessRunning = &FakeIsProcessRunning;
+    graph_->launchCompanionApp = &FakeLaunch;
+    g_companionRunning = 0;
+    g_launches = 0;
+    g_launchedPath.clear();
   }
   void TearDown() override {
     if (graph_) graph_->Uninitialize();
@@ -393,6 +409,28 @@ TEST_F(RendGraphTest, PlugInIsAbortedAtEachStopAndReleasedOnce) {
   EXPECT_EQ(graph_->Uninitialize(), 1);
   EXPECT_EQ(plugin_.Aborts(), 3u);
   EXPECT_EQ(plugin_.Uninits(), 1u);
+}
+
+TEST_F(RendGraphTest, CompanionAppStartsAfterASuccessfulOpenWhenNotRunning) {
+  const auto exe = test::NativeFile("c:\\Photoria.exe");
+  test::WriteBytes(exe, "MZ");
+  test::SetString("SOFTWARE\\Quillon\\Photoria 5\\Photoria", "AppName", u"c:\\Photoria.exe");
+  StartAndSettle();
+  ASSERT_EQ(std::u16string(graph_->companionPath), u"c:\\Photoria.exe");
+
+  fake_.build = test::FakeGraph::Build::Fail;  // a failed open starts nothing
+  ASSERT_EQ(vcam_.ConsumerOpen(640, 480, 0), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetWorkMode(2)"));
+  EXPECT_EQ(g_launches.load(), 0);
+
+  fake_.build = test::FakeGraph::Build::Succeed;
+  OpenAt(320, 240);
+  EXPECT_EQ(g_launches.load(), 1);
+  EXPECT_EQ(g_launchedPath, u"c:\\Photoria.exe");
+
+  g_companionRunning = 1;  // already running: not started again
+  OpenAt(640, 480);
+  EXPECT_EQ(g_launches.load(), 1);
 }
 
 TEST(RendGraphExports, CreateAndReleaseThroughTheLibrary) {
