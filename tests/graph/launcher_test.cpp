@@ -178,7 +178,7 @@ TEST_F(LauncherTest, RunningCheckIgnoresProcessIdsUpToTen) {
     for (const auto& p : list) alsoHigh |= p.pid > 10 && platform::SameFileName(p.exeName, low.exeName);
     if (!alsoHigh) onlyLow.push_back(low.exeName);
   }
-  if (onlyLow.empty()) GTEST_SKIP() << "no process with an identifier up to 10 has a name of its own";
+  if (onlyLow.empty()) KESTREL_NOT_APPLICABLE("no process with an identifier up to 10 has a name of its own");
   for (const std::u16string& name : onlyLow) {
     SCOPED_TRACE(platform::Utf16ToUtf8(name));
     EXPECT_EQ(IsProcessRunning((u"/some/folder/" + name).c_str()), 0);
@@ -239,7 +239,7 @@ TEST_F(LauncherTest, RunningAppIsNotStartedAgain) {
 }
 
 TEST_F(LauncherTest, WithoutShellTheTraceShowsSessionPidZeroAndFailure) {
-  if (ShellRunning()) GTEST_SKIP() << "a shell process runs on this system";
+  if (ShellRunning()) KESTREL_NOT_APPLICABLE("a shell process runs on this system");
   WriteConsoleSession("7", 0);
   EXPECT_EQ(LaunchCompanionApp(Utf8ToUtf16(app_.string()).c_str()), 0);
   const std::vector<std::string> expected = {SessionLine(), "Kestrel--Active Explorer PID = 0",
@@ -249,7 +249,7 @@ TEST_F(LauncherTest, WithoutShellTheTraceShowsSessionPidZeroAndFailure) {
 }
 
 TEST_F(LauncherTest, WithoutConsoleSessionNothingIsLookedFor) {
-  if (GetActiveConsoleSession() != platform::kNoSession) GTEST_SKIP() << "this system always has a console session";
+  if (GetActiveConsoleSession() != platform::kNoSession) KESTREL_NOT_APPLICABLE("this system always has a console session");
   EXPECT_EQ(LaunchCompanionApp(Utf8ToUtf16(app_.string()).c_str()), 0);
   const std::vector<std::string> expected = {"Kestrel--active session ID = -1",
                                              "Kestrel--Failed to get user token,failed to launch TAVI."};
@@ -261,11 +261,13 @@ class UserSwitchTest : public LauncherTest {
  protected:
   void SetUp() override {
     LauncherTest::SetUp();
-    if (!fs::exists("/usr/bin/setpriv") || platform::CurrentUserName() != "root")
-      GTEST_SKIP() << "needs Linux, root and setpriv";
+    applies_ = fs::exists("/usr/bin/setpriv") && platform::CurrentUserName() == "root";
+    if (!applies_) return;
     fs::permissions(dir_, fs::perms::all);
     fs::permissions(NativeFile("C:\\QuillonVCapture"), fs::perms::all);
   }
+
+  bool applies_ = false;
 
   static std::vector<std::string> AsNobody(std::vector<std::string> command) {
     command.insert(command.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups"});
@@ -274,6 +276,7 @@ class UserSwitchTest : public LauncherTest {
 };
 
 TEST_F(UserSwitchTest, AppStartsAsTheConsoleUser) {
+  if (!applies_) KESTREL_NOT_APPLICABLE("needs Linux, root and setpriv");
   const fs::path shellCopy = ShellCopy();
   platform::Subprocess shell;
   ASSERT_TRUE(shell.Start("/usr/bin/setpriv", AsNobody({shellCopy.string(), "idle"})));
@@ -300,6 +303,7 @@ TEST_F(UserSwitchTest, AppStartsAsTheConsoleUser) {
 }
 
 TEST_F(UserSwitchTest, WithoutPrivilegeTheTraceSaysSoAndNothingStarts) {
+  if (!applies_) KESTREL_NOT_APPLICABLE("needs Linux, root and setpriv");
   platform::Subprocess shell;
   ASSERT_TRUE(shell.Start(ShellCopy().string(), {"idle"}));
   WriteConsoleSession("7", 0);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,6 +15,14 @@
 #include "platform/environment.h"
 #include "platform/program.h"
 #include "platform/subprocess.h"
+
+// Ends a test that does not apply here. GTEST_SKIP would be the natural call, but it
+// crashes the win32 build under Wine.
+#define KESTREL_NOT_APPLICABLE(why)                  \
+  do {                                               \
+    std::printf("[   N/A    ] %s\n", why);           \
+    return;                                          \
+  } while (0)
 
 namespace {
 
@@ -163,14 +172,14 @@ TEST_F(FitterProgramTest, WithoutASecondPartNothingIsLoaded) {
 }
 
 TEST_F(FitterProgramTest, BlankWordsAreNoSecondPart) {
-  if (platform::kCommandLineIsText) GTEST_SKIP() << "this platform passes one command-line text";
+  if (platform::kCommandLineIsText) KESTREL_NOT_APPLICABLE("this platform passes one command-line text");
   RunWords({"install", "   ", ""});
   EXPECT_FALSE(Record());
 }
 
 TEST_F(FitterProgramTest, PassesTheTokenAndThePlainPath) {
   platform::SetEnvironmentValue(platform::kWindowsVersionVariable, "6.1");
-  if (platform::IsWindowsVersion(5, 1)) GTEST_SKIP() << "this system is Windows XP";
+  if (platform::IsWindowsVersion(5, 1)) KESTREL_NOT_APPLICABLE("this system is Windows XP");
   WriteXpFile();  // never used on another version
   Run(fitter_, "install x and more");
   EXPECT_EQ(Record(), "load\ncall install, " + Folder() + "OruVCam.inf\n");
@@ -178,7 +187,7 @@ TEST_F(FitterProgramTest, PassesTheTokenAndThePlainPath) {
 
 TEST_F(FitterProgramTest, OnXpTheXpFileIsUsedWhenPresent) {
   platform::SetEnvironmentValue(platform::kWindowsVersionVariable, "5.1");
-  if (!platform::IsWindowsVersion(5, 1)) GTEST_SKIP() << "this system is not Windows XP";
+  if (!platform::IsWindowsVersion(5, 1)) KESTREL_NOT_APPLICABLE("this system is not Windows XP");
   Run(fitter_, "install x");
   EXPECT_EQ(Record(), "load\ncall install, " + Folder() + "OruVCam.inf\n");
   fs::remove(record_);
@@ -201,12 +210,12 @@ TEST_F(FitterProgramTest, OverlongProgramPathIsRefusedQuietly) {
   std::error_code ec;
   while (deep.string().size() < 300) deep /= std::string(40, 'f');
   fs::create_directories(deep, ec);
-  if (ec) GTEST_SKIP() << "this system does not take such long paths";
+  if (ec) KESTREL_NOT_APPLICABLE("this system does not take such long paths");
   const fs::path program = deep / fitter_.filename();
   fs::copy_file(fitter_, program, ec);
   fs::copy_file(drv_ / fs::path(KESTREL_COINSTALLER).filename(), deep / fs::path(KESTREL_COINSTALLER).filename(), ec);
   platform::Subprocess fitter;
-  if (ec || !fitter.StartWithCommandLine(program.string(), "install x")) GTEST_SKIP() << "cannot start from there";
+  if (ec || !fitter.StartWithCommandLine(program.string(), "install x")) KESTREL_NOT_APPLICABLE("cannot start from there");
   int exitCode = -1;
   ASSERT_TRUE(fitter.Wait(600000, &exitCode));
   EXPECT_EQ(exitCode, 0);
