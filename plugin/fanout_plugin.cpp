@@ -1,0 +1,219 @@
+// The fan-out of each frame through the client chain, and the registration server that
+// fills the client list.
+#include "plugin/fanout_plugin.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <new>
+
+#include "ipc/registration.h"
+
+namespace {
+
+constexpr uint32_t kCommandRegister = 0;
+constexpr uint32_t kCommandUnregister = 1;
+constexpr uint32_t kMinRequestBytes = 12;
+constexpr uint32_t kOffsetCommand = 4;
+constexpr uint32_t kOffsetTotalLength = 8;
+constexpr uint32_t kOffsetOrderingKey = 16;
+constexpr uint32_t kOffsetName = 20;
+constexpr uint32_t kOffsetCapacity = 148;
+constexpr uint32_t kOffsetSizeImage = 20;  // biSizeImage in BITMAPINFOHEADER
+
+uint32_t ReadU32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+bool HasChannel(TetherHandle h) { return h != 0 && h != kTetherNoHandle; }
+
+// Copies a name of at most 64 code units, cut to 63 characters and always terminated.
+void CopyName(char16_t (&out)[64], const char16_t* in) {
+  size_t i = 0;
+  for (; i < 63 && in[i] != 0; ++i) out[i] = in[i];
+  for (; i < 64; ++i) out[i] = 0;
+}
+
+bool SameName(const char16_t* a, const char16_t* b) {
+  for (size_t i = 0; i < 64; ++i) {
+    if (a[i] != b[i]) return false;
+    if (a[i] == 0) return true;
+  }
+  return true;
+}
+
+std::atomic<const char16_t*> g_pipeName{kRegistrationPipeName};
+
+}  // namespace
+
+void SetFrameportPipeName(const char16_t* pipeName) {
+  g_pipeName.store(pipeName != nullptr ? pipeName : kRegistrationPipeName);
+}
+
+const char16_t* FrameportPipeName() { return g_pipeName.load(); }
+
+CFanoutPlugin::CFanoutPlugin(const char16_t* pipeName)
+    : stopEvent_(platform::Event::CreateLocal(true, false)), pipeName_(pipeName != nullptr ? pipeName : u"") {}
+
+CFanoutPlugin::~CFanoutPlugin() { Shutdown(); }
+
+platform::LiveObjectTable& CFanoutPlugin::LiveTable() {
+  static platform::LiveObjectTable table;
+  return table;
+}
+
+void CFanoutPlugin::StartServer() {
+  stopEvent_.Reset();
+  // Listening before the thread runs: a client that connects at once is queued, not refused.
+  server_ = platform::MessagePipeServer::Create(pipeName_.c_str(), kRegistrationBufferBytes);
+  if (server_) Start();
+}
+
+uint32_t CFanoutPlugin::ThreadBody() {
+  if (!server_ || !stopEvent_.valid()) return 0;
+  server_->Serve(stopEvent_, &CFanoutPlugin::OnRequest, this);
+  return 0;
+}
+
+uint32_t CFanoutPlugin::OnRequest(void* context, const uint8_t* request, uint32_t bytes, uint8_t* reply,
+                                  uint32_t replyCapacity) {
+  if (replyCapacity < 4) return 0;
+  uint32_t answer = 0;
+  try {
+    answer = static_cast<CFanoutPlugin*>(context)->HandleRequest(request, bytes);
+  } catch (...) {
+    answer = 0;
+  }
+  std::memcpy(reply, &answer, 4);
+  return 4;
+}
+
+uint32_t CFanoutPlugin::HandleRequest(const uint8_t* request, uint32_t bytes) {
+  // The server's buffer is cleared before each read and holds at least a whole request, so
+  // the fixed offsets below stay inside it even for a short message.
+  if (bytes <= kMinRequestBytes || ReadU32(request + kOffsetTotalLength) != bytes) return 0;
+  char16_t name[64];
+  std::memcpy(name, request + kOffsetName, sizeof name);
+  switch (ReadU32(request + kOffsetCommand)) {
+    case kCommandRegister:
+      return Register(name, ReadU32(request + kOffsetOrderingKey), ReadU32(request + kOffsetCapacity));
+    case kCommandUnregister:
+      return Unregister(name);
+    default:
+      return 0;
+  }
+}
+
+uint32_t CFanoutPlugin::Register(const char16_t* requested, uint32_t orderingKey, uint32_t capacity) {
+  char16_t name[64];
+  CopyName(name, requested);
+  std::lock_guard<std::recursive_mutex> lock(clientLock_);
+  for (const auto& e : clients_)
+    if (SameName(e->name, name)) return 1;
+
+  auto entry = std::make_unique<ClientEntry>();
+  TetherCreateParams params;
+  std::memset(&params, 0, sizeof params);
+  params.size = sizeof params;
+  std::memcpy(params.name, name, sizeof name);
+  params.capacity = capacity;
+  params.role = kTetherRoleSender;
+  params.timeoutMs = kClientChannelTimeoutMs;
+  entry->channel = Tether_CreateInstance(params);
+  entry->orderingKey = orderingKey;
+  std::memcpy(entry->name, name, sizeof name);
+  clients_.push_back(std::move(entry));
+  std::stable_sort(clients_.begin(), clients_.end(),
+                   [](const std::unique_ptr<ClientEntry>& a, const std::unique_ptr<ClientEntry>& b) {
+                     return a->orderingKey > b->orderingKey;
+                   });
+  return 1;
+}
+
+uint32_t CFanoutPlugin::Unregister(const char16_t* requested) {
+  char16_t name[64];
+  CopyName(name, requested);
+  std::lock_guard<std::recursive_mutex> lock(clientLock_);
+  for (auto it = clients_.begin(); it != clients_.end(); ++it) {
+    if (!SameName((*it)->name, name)) continue;
+    if (HasChannel((*it)->channel)) Tether_DeleteInstance((*it)->channel);
+    (*it)->channel = 0;
+    clients_.erase(it);
+    break;
+  }
+  return 1;
+}
+
+int32_t CFanoutPlugin::ProcessVideoFrame(const void* header, uint8_t* pixels) {
+  if (header == nullptr || pixels == nullptr) return 0;
+  const uint32_t sizeImage = ReadU32(static_cast<const uint8_t*>(header) + kOffsetSizeImage);
+  // A size whose message length does not fit in 32 bits cannot be sent.
+  if (sizeImage > UINT32_MAX - kFrameHeaderBytes) return 0;
+  const uint32_t length = kFrameHeaderBytes + sizeImage;
+
+  std::lock_guard<std::recursive_mutex> lock(clientLock_);
+  if (clients_.empty()) return 0;
+  const uint32_t level = clients_.front()->orderingKey >> 16;
+  int32_t result = 0;
+  for (const auto& e : clients_) {
+    if ((e->orderingKey >> 16) != level) continue;
+    if (frameBufferCapacity_ < length) {
+      frameBuffer_.reset();
+      frameBufferCapacity_ = 0;
+      frameBuffer_.reset(new (std::nothrow) uint8_t[length]);
+      if (!frameBuffer_) return result;
+      frameBufferCapacity_ = length;
+    }
+    uint8_t* buffer = frameBuffer_.get();
+    std::memcpy(buffer, header, kFrameHeaderBytes);
+    std::memcpy(buffer + kFrameHeaderBytes, pixels, sizeImage);
+    const int32_t sent = Tether_SendMessage(e->channel, buffer, length, 1);
+    result = sent;
+    if (sent != 0) {
+      // The client may have rewritten the header: never copy more than the caller's frame.
+      uint32_t back = ReadU32(buffer + kOffsetSizeImage);
+      back = std::min(back, sizeImage);
+      std::memcpy(pixels, buffer + kFrameHeaderBytes, back);
+    }
+  }
+  return result;
+}
+
+void CFanoutPlugin::Abort() {
+  std::lock_guard<std::recursive_mutex> lock(clientLock_);
+  for (const auto& e : clients_)
+    if (HasChannel(e->channel)) Tether_Abort(e->channel);
+}
+
+void CFanoutPlugin::Shutdown() {
+  // Set even when the thread has not yet reported running, so a body about to serve still
+  // sees the stop.
+  stopEvent_.Set();
+  ReleaseThread();
+  server_.reset();
+  std::lock_guard<std::recursive_mutex> lock(clientLock_);
+  for (auto& e : clients_) {
+    if (HasChannel(e->channel)) Tether_DeleteInstance(e->channel);
+    e->channel = 0;
+  }
+  clients_.clear();
+}
+
+size_t CFanoutPlugin::ClientCount() {
+  std::lock_guard<std::recursive_mutex> lock(clientLock_);
+  return clients_.size();
+}
+
+std::vector<std::u16string> CFanoutPlugin::ClientNames() {
+  std::lock_guard<std::recursive_mutex> lock(clientLock_);
+  std::vector<std::u16string> names;
+  for (const auto& e : clients_) names.emplace_back(e->name);
+  return names;
+}
+
+uint32_t CFanoutPlugin::FrameBufferCapacity() {
+  std::lock_guard<std::recursive_mutex> lock(clientLock_);
+  return frameBufferCapacity_;
+}

@@ -1,0 +1,75 @@
+// The object behind a Frameport handle: the client list, the per-frame fan-out and the
+// registration server on its worker thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ipc/tether.h"
+#include "platform/event.h"
+#include "platform/live_objects.h"
+#include "platform/message_pipe.h"
+#include "platform/worker_thread.h"
+
+inline constexpr uint32_t kFrameHeaderBytes = 40;
+inline constexpr uint32_t kRegistrationBufferBytes = 1024;
+inline constexpr uint32_t kClientChannelTimeoutMs = 500;
+
+struct ClientEntry {
+  TetherHandle channel = 0;   // 0 or -1: no channel
+  uint32_t orderingKey = 0;   // upper 16 bits: level
+  char16_t name[64] = {};     // NUL-terminated, at most 63 characters
+};
+
+// The transport the next Frameport_Initialize listens on: the registration pipe unless a
+// test named another one (null restores the default). Process-wide.
+void SetFrameportPipeName(const char16_t* pipeName);
+const char16_t* FrameportPipeName();
+
+class CFanoutPlugin : public CWorkerThread {
+ public:
+  // `pipeName` is the registration transport the server listens on.
+  explicit CFanoutPlugin(const char16_t* pipeName);
+  ~CFanoutPlugin() override;
+
+  // Creates the listening end and starts the worker thread. A failure of either is not
+  // reported: no client can register then.
+  void StartServer();
+  // The frame fan-out: see Frameport_ProcessVideoFrame.
+  int32_t ProcessVideoFrame(const void* header, uint8_t* pixels);
+  void Abort();
+  // Stops the server and deletes every client's channel; a second call finds nothing to do.
+  void Shutdown();
+
+  // Registration commands; each answers 1. `name` holds 64 code units and need not be
+  // terminated: a name without a terminator is cut to 63 characters.
+  uint32_t Register(const char16_t* name, uint32_t orderingKey, uint32_t capacity);
+  uint32_t Unregister(const char16_t* name);
+  // The reply to one request of `bytes` bytes held in a buffer of at least 152 bytes.
+  uint32_t HandleRequest(const uint8_t* request, uint32_t bytes);
+
+  // Inspection for tests.
+  size_t ClientCount();
+  std::vector<std::u16string> ClientNames();
+  uint32_t FrameBufferCapacity();
+
+  static platform::LiveObjectTable& LiveTable();
+
+ protected:
+  uint32_t ThreadBody() override;
+
+ private:
+  static uint32_t OnRequest(void* context, const uint8_t* request, uint32_t bytes, uint8_t* reply,
+                            uint32_t replyCapacity);
+
+  std::recursive_mutex clientLock_;
+  std::vector<std::unique_ptr<ClientEntry>> clients_;
+  platform::Event stopEvent_;
+  std::unique_ptr<uint8_t[]> frameBuffer_;
+  uint32_t frameBufferCapacity_ = 0;
+  std::u16string pipeName_;
+  std::unique_ptr<platform::MessagePipeServer> server_;
+};

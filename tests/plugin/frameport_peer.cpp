@@ -1,0 +1,68 @@
+// The client process of the plug-in tests, a receiver on OruTether:
+//   client <pipe> <channel> <orderingKey> <capacity> <stamp|liar> <tag> <readyEvent> <quitEvent>
+//     registers the channel with the key, then for each frame either stamps every pixel byte
+//     with the tag, or (liar) fills the pixels with the tag and claims a huge biSizeImage in
+//     the header. Sets the ready event once open; deletes the receiver when the quit event is
+//     set. Exit 0, or 2 when the receiver cannot be created.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "ipc/registration.h"
+#include "ipc/tether.h"
+#include "platform/event.h"
+#include "tests/plugin/plugin_test_support.h"
+
+namespace {
+
+using namespace plugin_test;
+
+uint8_t g_tag = 0;
+
+int32_t StampFrame(TetherMessageInfo* info, void* payload, void*) {
+  auto* p = static_cast<uint8_t*>(payload);
+  for (uint32_t i = 40; p != nullptr && i < info->payloadLength; ++i) p[i] = Stamp(p[i], g_tag);
+  return 0;
+}
+
+int32_t Liar(TetherMessageInfo* info, void* payload, void*) {
+  auto* p = static_cast<uint8_t*>(payload);
+  if (p == nullptr || info->payloadLength < 40) return 0;
+  const uint32_t huge = 0x7FFFFFF0u;
+  std::memcpy(p + 20, &huge, 4);
+  std::memset(p + 40, g_tag, info->payloadLength - 40);
+  return 0;
+}
+
+int Client(char** argv) {
+  const std::u16string pipe = U16(argv[0]), channel = U16(argv[1]);
+  const uint32_t key = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0));
+  const uint32_t capacity = static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 0));
+  const std::string mode = argv[4];
+  g_tag = static_cast<uint8_t>(std::strtoul(argv[5], nullptr, 0));
+  platform::Event ready = platform::Event::CreateNamed(U16(argv[6]).c_str(), true, false);
+  platform::Event quit = platform::Event::CreateNamed(U16(argv[7]).c_str(), true, false);
+  SetRegistrationPipeName(pipe.c_str());
+  TetherCreateParams p;
+  std::memset(&p, 0, sizeof p);
+  p.size = sizeof p;
+  for (size_t i = 0; i < channel.size() && i < 63; ++i) p.name[i] = channel[i];
+  p.capacity = capacity;
+  p.role = kTetherRoleReceiver;
+  p.timeoutMs = 500;
+  p.callback = mode == "liar" ? Liar : StampFrame;
+  p.orderingKey = key;
+  const TetherHandle h = Tether_CreateInstance(p);
+  if (h == kTetherNoHandle) return 2;
+  ready.Set();
+  quit.Wait(platform::kInfinite);
+  Tether_DeleteInstance(h);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 10 && std::strcmp(argv[1], "client") == 0) return Client(argv + 2);
+  return 1;
+}
