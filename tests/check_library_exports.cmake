@@ -1,5 +1,5 @@
-# Checks that the Frameport library exports exactly its four functions, undecorated.
-# -DLIBRARY=<file> -DWIN32_BUILD=ON|OFF -DOBJDUMP=<objdump> -DNM=<nm>
+# Checks that LIBRARY exports exactly the functions in EXPECTED (sorted list), undecorated.
+# -DLIBRARY=<file> "-DEXPECTED=a;b" -DWIN32_BUILD=ON|OFF -DOBJDUMP=<objdump> -DNM=<nm>
 if(WIN32_BUILD)
   execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
   # Only the name table of the export directory.
@@ -29,7 +29,7 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "could not read the exports of ${LIBRARY}")
 endif()
 list(SORT names)
-set(expected Frameport_Abort Frameport_Initialize Frameport_ProcessVideoFrame Frameport_UnInitialize)
+set(expected ${EXPECTED})
 if(NOT "${names}" STREQUAL "${expected}")
   message(FATAL_ERROR "exports of ${LIBRARY}: '${names}', expected '${expected}'")
 endif()
