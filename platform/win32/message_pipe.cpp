@@ -66,6 +66,11 @@ class PipeServer final : public MessagePipeServer {
               DisconnectNamedPipe(pipe_);
               return true;
             }
+            // Disconnecting discards a reply the client has not read yet.
+            if (wrote && !AwaitClientClose(stopHandle)) {
+              DisconnectNamedPipe(pipe_);
+              return true;
+            }
           }
         }
       }
@@ -78,6 +83,25 @@ class PipeServer final : public MessagePipeServer {
     ov_ = OVERLAPPED{};
     ov_.hEvent = ioEvent_;
     ResetEvent(ioEvent_);
+  }
+
+  // Waits until the client closes its end, which it does once it has read the reply, or
+  // kClientCloseMs pass: false when stopped.
+  bool AwaitClientClose(HANDLE stop) {
+    static constexpr DWORD kClientCloseMs = 2000;
+    uint8_t scratch[1];
+    Begin();
+    if (ReadFile(pipe_, scratch, sizeof scratch, nullptr, &ov_) || GetLastError() != ERROR_IO_PENDING) return true;
+    HANDLE both[2] = {ioEvent_, stop};
+    const DWORD w = WaitForMultipleObjects(2, both, FALSE, kClientCloseMs);
+    DWORD bytes = 0;
+    if (w != WAIT_OBJECT_0) {
+      CancelIoEx(pipe_, &ov_);
+      if (WaitForSingleObject(ioEvent_, 5000) == WAIT_OBJECT_0) GetOverlappedResult(pipe_, &ov_, &bytes, FALSE);
+    } else {
+      GetOverlappedResult(pipe_, &ov_, &bytes, FALSE);
+    }
+    return w != WAIT_OBJECT_0 + 1;
   }
 
   // Waits for the operation in ov_ or for `stop`: true when the operation finished (its
@@ -128,12 +152,19 @@ class PipeConnection final : public MessagePipeConnection {
 std::unique_ptr<MessagePipeConnection> MessagePipeConnection::Connect(const char16_t* pipeName) {
   if (pipeName == nullptr) return nullptr;
   HANDLE pipe;
-  // A busy pipe is waited for with its default time-out, as often as it stays busy.
+  // A busy pipe is waited for with its default time-out, as often as it stays busy. That
+  // time-out is short (50 ms); a server thread that is not scheduled in time is not gone,
+  // so a timed-out wait is retried for up to kBusyServerMs.
+  static constexpr DWORD kBusyServerMs = 10000;
+  const ULONGLONG start = GetTickCount64();
   for (;;) {
     pipe = CreateFileW(W(pipeName), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) break;
     if (GetLastError() != ERROR_PIPE_BUSY) return nullptr;
-    if (!WaitNamedPipeW(W(pipeName), NMPWAIT_USE_DEFAULT_WAIT)) return nullptr;
+    if (!WaitNamedPipeW(W(pipeName), NMPWAIT_USE_DEFAULT_WAIT) &&
+        (GetLastError() != ERROR_SEM_TIMEOUT || GetTickCount64() - start > kBusyServerMs)) {
+      return nullptr;
+    }
   }
   DWORD mode = PIPE_READMODE_MESSAGE;
   if (!SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) {
