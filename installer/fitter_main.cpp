@@ -4,7 +4,7 @@
 #include <string>
 
 #include "installer/fitter_args.h"
-#include "platform/ansi_library.h"
+#include "platform/module.h"
 #include "platform/program.h"
 
 namespace {
@@ -29,11 +29,10 @@ void Run(int argc, char** argv) {
   std::optional<std::string> text = fitter::BuildArgumentText(*token, xp ? paths->xp : paths->plain);
   if (!text) return;
 
-  void* coinstaller = platform::LoadLibraryAnsi("oruvcapcoin.dll");
-  if (!coinstaller) return;
-  if (const auto install = reinterpret_cast<InstallEntry>(platform::FindLibrarySymbol(coinstaller, "IntallQuillonDriver")))
+  const platform::UniqueModule coinstaller(platform::LoadModule("oruvcapcoin.dll"));
+  InstallEntry install = nullptr;
+  if (coinstaller && platform::BindModuleSymbol(coinstaller.get(), "IntallQuillonDriver", &install))
     install(platform::ActiveWindow(), platform::ProgramInstance(), text->data(), platform::ProgramShowCommand());
-  platform::FreeLibraryAnsi(coinstaller);
 }
 
 }  // namespace
