@@ -1,5 +1,5 @@
 // Child processes for tests and peers: start a program with arguments, wait for it with a
-// time-out, and end it abruptly (TerminateProcess / SIGKILL).
+// time-out, ask it to stop, and end it abruptly (TerminateProcess / SIGKILL).
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,10 @@ bool GetProcessExitCode(ProcessObject* process, uint32_t* exitCode);
 uint32_t GetProcessId(ProcessObject* process);
 // Ends it at once, without any clean-up of its own.
 bool KillProcess(ProcessObject* process);
+// Asks it to stop as a user's Ctrl-C would (SIGTERM on Linux), leaving it time to clean up.
+// False when that cannot be done: always on Windows, where a console control event reaches
+// only processes started in their own group on the same console.
+bool RequestProcessStop(ProcessObject* process);
 // Releases the handle; a child still running is left running.
 void CloseProcess(ProcessObject* process);
 

@@ -46,4 +46,9 @@ bool LiveObjectTable::Remove(void* object, int ownPins) {
   return true;
 }
 
+size_t LiveObjectTable::Count() {
+  std::lock_guard<std::mutex> g(lock_);
+  return objects_.size();
+}
+
 }  // namespace platform

@@ -41,6 +41,8 @@ class LiveObjectTable {
   // Takes the object out of the table (new Acquire calls fail at once), then waits until
   // every pin on it, except `ownPins` of the caller, has been released. False when absent.
   bool Remove(void* object, int ownPins = 0);
+  // Objects in the table, those being removed included.
+  size_t Count();
 
  private:
   struct Entry {

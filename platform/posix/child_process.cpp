@@ -89,6 +89,8 @@ uint32_t GetProcessId(ProcessObject* p) { return p == nullptr ? 0 : static_cast<
 
 bool KillProcess(ProcessObject* p) { return p != nullptr && !p->reaped && ::kill(p->pid, SIGKILL) == 0; }
 
+bool RequestProcessStop(ProcessObject* p) { return p != nullptr && !p->reaped && ::kill(p->pid, SIGTERM) == 0; }
+
 void CloseProcess(ProcessObject* p) {
   if (p == nullptr) return;
   if (p->pidfd >= 0) ::close(p->pidfd);

@@ -71,6 +71,8 @@ uint32_t GetProcessId(ProcessObject* p) { return p == nullptr ? 0 : ::GetProcess
 
 bool KillProcess(ProcessObject* p) { return p != nullptr && TerminateProcess(H(p), 137); }
 
+bool RequestProcessStop(ProcessObject*) { return false; }
+
 void CloseProcess(ProcessObject* p) {
   if (p != nullptr) CloseHandle(H(p));
 }
