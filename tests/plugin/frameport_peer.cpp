@@ -1,9 +1,9 @@
-// The client process of the plug-in tests, a receiver on OruTether:
-//   client <pipe> <channel> <orderingKey> <capacity> <stamp|liar> <tag> <readyEvent> <quitEvent>
-//     registers the channel with the key, then for each frame either stamps every pixel byte
-//     with the tag, or (liar) fills the pixels with the tag and claims a huge biSizeImage in
-//     the header. Sets the ready event once open; deletes the receiver when the quit event is
-//     set. Exit 0, or 2 when the receiver cannot be created.
+// A hostile client for the plug-in tests (well-behaved clients are the sample client,
+// oruclient), a receiver on OruTether:
+//   frameport_peer liar <pipe> <channel> <orderingKey> <capacity> <tag> <readyEvent> <quitEvent>
+//     registers the channel with the key, then for each frame fills the pixels with the tag
+//     and claims a huge biSizeImage in the header. Sets the ready event once open; deletes the
+//     receiver when the quit event is set. Exit 0, or 2 when the receiver cannot be created.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -19,12 +19,6 @@ using namespace plugin_test;
 
 uint8_t g_tag = 0;
 
-int32_t StampFrame(TetherMessageInfo* info, void* payload, void*) {
-  auto* p = static_cast<uint8_t*>(payload);
-  for (uint32_t i = 40; p != nullptr && i < info->payloadLength; ++i) p[i] = Stamp(p[i], g_tag);
-  return 0;
-}
-
 int32_t Liar(TetherMessageInfo* info, void* payload, void*) {
   auto* p = static_cast<uint8_t*>(payload);
   if (p == nullptr || info->payloadLength < 40) return 0;
@@ -34,14 +28,13 @@ int32_t Liar(TetherMessageInfo* info, void* payload, void*) {
   return 0;
 }
 
-int Client(char** argv) {
+int RunLiar(char** argv) {
   const std::u16string pipe = U16(argv[0]), channel = U16(argv[1]);
   const uint32_t key = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0));
   const uint32_t capacity = static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 0));
-  const std::string mode = argv[4];
-  g_tag = static_cast<uint8_t>(std::strtoul(argv[5], nullptr, 0));
-  platform::Event ready = platform::Event::CreateNamed(U16(argv[6]).c_str(), true, false);
-  platform::Event quit = platform::Event::CreateNamed(U16(argv[7]).c_str(), true, false);
+  g_tag = static_cast<uint8_t>(std::strtoul(argv[4], nullptr, 0));
+  platform::Event ready = platform::Event::CreateNamed(U16(argv[5]).c_str(), true, false);
+  platform::Event quit = platform::Event::CreateNamed(U16(argv[6]).c_str(), true, false);
   SetRegistrationPipeName(pipe.c_str());
   TetherCreateParams p;
   std::memset(&p, 0, sizeof p);
@@ -50,7 +43,7 @@ int Client(char** argv) {
   p.capacity = capacity;
   p.role = kTetherRoleReceiver;
   p.timeoutMs = 500;
-  p.callback = mode == "liar" ? Liar : StampFrame;
+  p.callback = Liar;
   p.orderingKey = key;
   const TetherHandle h = Tether_CreateInstance(p);
   if (h == kTetherNoHandle) return 2;
@@ -63,6 +56,6 @@ int Client(char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 10 && std::strcmp(argv[1], "client") == 0) return Client(argv + 2);
+  if (argc == 9 && std::strcmp(argv[1], "liar") == 0) return RunLiar(argv + 2);
   return 1;
 }

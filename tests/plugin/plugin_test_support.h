@@ -1,4 +1,4 @@
-// Helpers shared by the plug-in tests and their client program.
+// Helpers shared by the plug-in tests and their hostile client program.
 #pragma once
 
 #include <chrono>
@@ -19,9 +19,6 @@ inline std::string UniqueName(const char* tag) {
 }
 
 inline std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
-
-// The client effect used to tell clients apart: every pixel byte p becomes p * 3 + tag, so
-// the order in which clients ran shows in the result.
-inline uint8_t Stamp(uint8_t p, uint8_t tag) { return static_cast<uint8_t>(p * 3 + tag); }
+inline std::string U8(const std::u16string& s) { return std::string(s.begin(), s.end()); }
 
 }  // namespace plugin_test
