@@ -16,11 +16,6 @@ void CopyName(char16_t* dst, const char16_t* src) {
   dst[i] = 0;
 }
 
-void PauseMs(uint32_t ms) {
-  platform::Event never = platform::Event::CreateLocal(true, false);
-  never.Wait(ms);
-}
-
 }  // namespace
 
 platform::LiveObjectTable& CTetherInstance::LiveTable() {
@@ -29,7 +24,9 @@ platform::LiveObjectTable& CTetherInstance::LiveTable() {
 }
 
 CTetherInstance::CTetherInstance()
-    : stopEvent_(platform::Event::CreateLocal(true, false)), stoppedEvent_(platform::Event::CreateLocal(true, false)) {}
+    : stopEvent_(platform::Event::CreateLocal(true, false)),
+      stoppedEvent_(platform::Event::CreateLocal(true, false)),
+      pauseEvent_(platform::Event::CreateLocal(true, false)) {}
 
 CTetherInstance::~CTetherInstance() {
   // The watcher is stopped by TearDown; this only frees what is left.
@@ -37,7 +34,7 @@ CTetherInstance::~CTetherInstance() {
 }
 
 bool CTetherInstance::Create(const TetherCreateParams& params) {
-  if (!stopEvent_.valid() || !stoppedEvent_.valid() || !runningEvent().valid()) return false;
+  if (!stopEvent_.valid() || !stoppedEvent_.valid() || !pauseEvent_.valid() || !runningEvent().valid()) return false;
   char16_t name[64];
   CopyName(name, params.name);
   if (params.role == kTetherRoleReceiver &&
@@ -90,7 +87,7 @@ int32_t CTetherInstance::Send(void* buffer, uint32_t length, bool reply) {
   if (!channel_.UnlockAndSignal(CTetherChannel::Direction::Forward, true, timeoutMs_))
     result = kTetherNoPeerOrTimeout;
   if (reply) {
-    PauseMs(2);
+    pauseEvent_.Wait(2);
     if (channel_.Lock(timeoutMs_)) {
       uint32_t available = 0;
       const uint8_t* payload = channel_.Payload(&available);

@@ -45,6 +45,7 @@ class CTetherInstance : public CWorkerThread {
   std::recursive_mutex instanceLock_;
   platform::Event stopEvent_;
   platform::Event stoppedEvent_;
+  platform::Event pauseEvent_;  // never set: the pause before a read-back waits on it, so a send allocates nothing
   uint32_t ownProcessId_ = 0;
   TetherReceiveCallback callback_ = nullptr;
   void* context_ = nullptr;
