@@ -4,8 +4,6 @@
 // reported as counters (median_us, p99_us).
 //
 // The program is its own peer: "ipc_bench peer <pipe> <channel> <capacity> <ready> <quit>".
-#include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -47,19 +45,10 @@ int RunPeer(char** argv) {
 // Times each iteration of `step` by hand and reports the median and the 99th percentile.
 template <class Step>
 void Timed(benchmark::State& st, size_t bytes, Step step) {
-  std::vector<double> us;
-  us.reserve(1 << 16);
-  for (auto _ : st) {
-    const auto t0 = std::chrono::steady_clock::now();
-    step();
-    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    st.SetIterationTime(s);
-    if (us.size() < us.capacity()) us.push_back(s * 1e6);
-  }
-  std::sort(us.begin(), us.end());
+  const std::vector<double> us = bench::TimeIterations(st, step);
   if (!us.empty()) {
-    st.counters["median_us"] = us[us.size() / 2];
-    st.counters["p99_us"] = us[std::min(us.size() - 1, us.size() * 99 / 100)];
+    st.counters["median_us"] = bench::Percentile(us, 50);
+    st.counters["p99_us"] = bench::Percentile(us, 99);
   }
   st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) * static_cast<int64_t>(bytes));
 }

@@ -3,7 +3,8 @@
 
 Usage: bench/ratios.py results.json   (Google Benchmark --benchmark_out JSON with
 --benchmark_repetitions and aggregates). A name Entry/variant/WxH is compared with
-memcpy/WxH; Entry/variant/SRC-DST with memcpy/<destination size>.
+memcpy/WxH; Entry/variant/SRC-DST with memcpy/<destination size>. A benchmark timed by hand
+keeps its name without the "/manual_time" that Google Benchmark appends.
 """
 import json
 import sys
@@ -15,7 +16,8 @@ def main(path):
     med = {}
     for b in data["benchmarks"]:
         if b.get("aggregate_name") == "median":
-            med[b["run_name"]] = b["real_time"], b["time_unit"]
+            name = b["run_name"].removesuffix("/manual_time")
+            med[name] = b["real_time"], b["time_unit"]
     for name, (t, unit) in med.items():
         dims = name.rsplit("/", 1)[-1].split("-")[-1]
         base = med.get("memcpy/" + dims)
