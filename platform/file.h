@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -45,6 +46,23 @@ class File {
 };
 
 bool FileExists(const char* path);
+
+// Creates the folder and every missing parent; true when it exists afterwards.
+bool CreateDirectories(const char* path);
+
+// Deletes one file (DeleteFileW); false when it is missing or cannot be deleted.
+bool DeleteFileAt(const char* path);
+
+// Deletes a folder and everything below it; links are removed, never followed. True when the
+// folder is gone afterwards (also when it never existed).
+bool RemoveDirectoryTree(const char* path);
+
+// The folder for temporary files (GetTempPathW; on Linux $TMPDIR, else /tmp), without a
+// trailing separator. Empty on failure.
+std::string TemporaryDirectory();
+
+// `folder` and `name` joined with the separator of this OS.
+std::string JoinPath(std::string_view folder, std::string_view name);
 
 // Appends `text` to the file in text mode (a newline becomes the platform's line end, CR LF
 // on Windows) and closes it again; no sharing restriction. False when it cannot be opened

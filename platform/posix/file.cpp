@@ -2,11 +2,14 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/paths.h"
@@ -101,6 +104,56 @@ bool FileExists(const char* path) {
   if (!path) return false;
   struct stat st;
   return ::stat(NativePath(path).c_str(), &st) == 0;
+}
+
+bool CreateDirectories(const char* path) {
+  if (!path || !*path) return false;
+  const std::string native = NativePath(path);
+  struct stat st;
+  for (size_t at = native.find('/', 1);; at = native.find('/', at + 1)) {
+    const std::string prefix = native.substr(0, at);
+    if (!prefix.empty() && ::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    if (at == std::string::npos) break;
+  }
+  return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool DeleteFileAt(const char* path) {
+  if (!path) return false;
+  const std::string native = NativePath(path);
+  struct stat st;
+  if (::lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  return ::unlink(native.c_str()) == 0;
+}
+
+namespace {
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return std::remove(path) == 0 ? 0 : -1; }
+
+}  // namespace
+
+bool RemoveDirectoryTree(const char* path) {
+  if (!path) return false;
+  const std::string native = NativePath(path);
+  struct stat st;
+  if (::lstat(native.c_str(), &st) != 0) return errno == ENOENT;
+  // Depth first, without following links: a link is removed, not what it points to.
+  ::nftw(native.c_str(), &RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  return ::lstat(native.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+std::string TemporaryDirectory() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string out = dir && *dir ? dir : "/tmp";
+  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  return out;
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string out(folder);
+  if (!out.empty() && out.back() != '/') out += '/';
+  out += name;
+  return out;
 }
 
 bool AppendTextFile(const char* path, std::string_view text) {

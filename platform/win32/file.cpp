@@ -91,6 +91,84 @@ bool FileExists(const char* path) {
   return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool CreateDirectories(const char* path) {
+  if (!path || !*path) return false;
+  std::wstring wide = Wide(path);
+  for (wchar_t& c : wide)
+    if (c == L'/') c = L'\\';
+  // Every prefix that ends before a separator, then the whole path; a drive or server
+  // prefix fails harmlessly.
+  for (size_t at = wide.find(L'\\', 1);; at = wide.find(L'\\', at + 1)) {
+    const std::wstring prefix = wide.substr(0, at);
+    if (!prefix.empty()) CreateDirectoryW(prefix.c_str(), nullptr);
+    if (at == std::wstring::npos) break;
+  }
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool DeleteFileAt(const char* path) {
+  if (!path) return false;
+  const std::wstring wide = Wide(path);
+  SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return DeleteFileW(wide.c_str()) != 0;
+}
+
+namespace {
+
+void RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = folder + L"\\" + name;
+      const bool directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      // A junction or directory link is removed itself, never walked into.
+      const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+      if (directory && !link) {
+        RemoveTree(child);
+      } else if (directory) {
+        RemoveDirectoryW(child.c_str());
+      } else {
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+
+bool RemoveDirectoryTree(const char* path) {
+  if (!path || !*path) return false;
+  std::wstring wide = Wide(path);
+  for (wchar_t& c : wide)
+    if (c == L'/') c = L'\\';
+  while (wide.size() > 3 && wide.back() == L'\\') wide.pop_back();
+  if (GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES) RemoveTree(wide);
+  return GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+std::string TemporaryDirectory() {
+  wchar_t buffer[MAX_PATH + 2];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+  if (n == 0 || n > MAX_PATH + 1) return std::string();
+  std::u16string text(reinterpret_cast<const char16_t*>(buffer), n);
+  while (text.size() > 3 && (text.back() == u'\\' || text.back() == u'/')) text.pop_back();
+  return Utf16ToUtf8(text);
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string out(folder);
+  if (!out.empty() && out.back() != '\\' && out.back() != '/') out += '\\';
+  out += name;
+  return out;
+}
+
 bool AppendTextFile(const char* path, std::string_view text) {
   if (!path) return false;
   FILE* f = _wfopen(Wide(path).c_str(), L"a");

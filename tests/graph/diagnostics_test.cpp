@@ -147,7 +147,7 @@ class TraceTest : public test::ScratchTest {
  protected:
   void SetUp() override {
     ScratchTest::SetUp();
-    test::fs::create_directories(NativeFile("C:\\QuillonVCapture"));
+    platform::CreateDirectories(NativeFile("C:\\QuillonVCapture").c_str());
   }
   std::optional<std::string> TraceFile() { return ReadBytes(NativeFile("C:\\QuillonVCapture\\Log.txt")); }
 };
@@ -180,7 +180,7 @@ TEST_F(TraceTest, TraceChannelStaysOffWithoutADwordSwitch) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Clean();
-    test::fs::create_directories(NativeFile("C:\\QuillonVCapture"));
+    platform::CreateDirectories(NativeFile("C:\\QuillonVCapture").c_str());
     if (c.type != platform::kRegNone) SetRaw(kTraceKey, "Log", c.type, c.data);
     TraceMessage("hello");
     EXPECT_FALSE(TraceFile());
@@ -189,9 +189,9 @@ TEST_F(TraceTest, TraceChannelStaysOffWithoutADwordSwitch) {
 
 TEST_F(TraceTest, NothingIsWrittenWithoutTheFolder) {
   SetDword(kTraceKey, "Log", 1);
-  test::fs::remove_all(NativeFile("C:\\QuillonVCapture"));
+  ASSERT_TRUE(platform::RemoveDirectoryTree(NativeFile("C:\\QuillonVCapture").c_str()));
   TraceMessage("lost");
-  EXPECT_FALSE(test::fs::exists(NativeFile("C:\\QuillonVCapture")));
+  EXPECT_FALSE(platform::FileExists(NativeFile("C:\\QuillonVCapture").c_str()));
 }
 
 TEST_F(TraceTest, FlagReportsAKeyThatDoesNotOpen) {
@@ -219,7 +219,7 @@ TEST_F(TraceTest, AppendRecreatesOnlyWhatLacksTheMark) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    test::fs::remove(NativeFile(path));
+    platform::DeleteFileAt(NativeFile(path).c_str());
     if (c.before) test::WriteBytes(NativeFile(path), *c.before);
     EXPECT_EQ(AppendTraceFile(path, u"line", true), 1);
     EXPECT_EQ(ReadBytes(NativeFile(path)), c.after);
@@ -231,18 +231,22 @@ TEST_F(TraceTest, AppendRecreatesOnlyWhatLacksTheMark) {
 
 TEST_F(TraceTest, FileIsEmptiedAt20MiB) {
   const char* path = "C:\\QuillonVCapture\\Log.txt";
-  const test::fs::path file = NativeFile(path);
+  const std::string file = NativeFile(path);
   SetDword(kTraceKey, "Log", 1);
-  constexpr uintmax_t kLimit = 0x1400000;
+  constexpr size_t kLimit = 0x1400000;
+  std::string marked = "\xFF\xFE";
+  marked.resize(kLimit - 1, 'x');
 
-  test::WriteBytes(file, "\xFF\xFE");
-  test::fs::resize_file(file, kLimit - 1);
+  ASSERT_TRUE(test::WriteBytes(file, marked));
   TraceMessage("below");
   const std::string below = Utf16Le(u"below\r\n");
-  EXPECT_EQ(test::fs::file_size(file), kLimit - 1 + below.size());
+  const std::optional<std::string> grown = ReadBytes(file);
+  ASSERT_TRUE(grown);
+  EXPECT_EQ(grown->size(), kLimit - 1 + below.size());
+  EXPECT_EQ(grown->substr(kLimit - 1), below);
 
-  test::WriteBytes(file, "\xFF\xFE");
-  test::fs::resize_file(file, kLimit);
+  marked.push_back('x');
+  ASSERT_TRUE(test::WriteBytes(file, marked));
   TraceMessage("at the limit");
   EXPECT_EQ(TraceFile(), "\xFF\xFE" + Utf16Le(u"at the limit\r\n"));
 }

@@ -387,8 +387,8 @@ TEST_F(PipelineTest, LastFrameCanBeWrittenAsY4m) {
   Output(4, 2);
   const Bytes frame = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
   ASSERT_EQ(Process(Header(kFourccYUY2, 4, 2, 16), frame), kSOk);
-  const auto path = dir_ / "last.y4m";
-  ASSERT_EQ(vcam_.WriteLastFrameY4M(path.string().c_str()), 1);
+  const std::string path = test::Join(dir_, "last.y4m");
+  ASSERT_EQ(vcam_.WriteLastFrameY4M(path.c_str()), 1);
   const auto bytes = test::ReadBytes(path);
   ASSERT_TRUE(bytes);
   const std::string header = "YUV4MPEG2 W4 H2 F30:1 Ip A1:1 C422\nFRAME\n";

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <thread>
@@ -88,13 +89,13 @@ class LauncherTest : public test::ScratchTest {
     fs::create_directories(NativeFile("C:\\QuillonVCapture"));
     test::SetDword(kTraceKey, "Log", 1);
     // Linux only: a shell name no real desktop uses, and a private logind state folder.
-    shellName_ = "kestrel-shell-" + dir_.filename().string().substr(13);
+    shellName_ = "kestrel-shell-" + Dir().filename().string().substr(13);
     platform::SetEnvironmentValue("KESTREL_SHELL_PROCESS", shellName_.c_str());
-    platform::SetEnvironmentValue("KESTREL_LOGIND_DIR", (dir_ / "logind").string().c_str());
+    platform::SetEnvironmentValue("KESTREL_LOGIND_DIR", (Dir() / "logind").string().c_str());
     platform::SetEnvironmentValue("KESTREL_PEER_RECORD", Record().string().c_str());
     peer_ = TestProgramFolder() / KESTREL_GRAPH_PEER;
     extension_ = peer_.extension().string();
-    app_ = dir_ / "Companion Folder" / ("Companion App" + extension_);
+    app_ = Dir() / "Companion Folder" / ("Companion App" + extension_);
     CopyPeer(app_);
   }
 
@@ -105,7 +106,8 @@ class LauncherTest : public test::ScratchTest {
     ScratchTest::TearDown();
   }
 
-  fs::path Record() const { return dir_ / "record.txt"; }
+  fs::path Dir() const { return fs::path(dir_); }
+  fs::path Record() const { return Dir() / "record.txt"; }
 
   void CopyPeer(const fs::path& to) {
     fs::create_directories(to.parent_path());
@@ -114,16 +116,16 @@ class LauncherTest : public test::ScratchTest {
 
   // The first shell name of this platform, as a file beside the scratch folder.
   fs::path ShellCopy() {
-    const fs::path shell = dir_ / "shell" / platform::Utf16ToUtf8(platform::ShellProcessNames()[0]);
+    const fs::path shell = Dir() / "shell" / platform::Utf16ToUtf8(platform::ShellProcessNames()[0]);
     CopyPeer(shell);
     return shell;
   }
 
   void WriteConsoleSession(const std::string& id, uint32_t uid) {
-    fs::create_directories(dir_ / "logind" / "seats");
-    fs::create_directories(dir_ / "logind" / "sessions");
-    test::WriteBytes(dir_ / "logind" / "seats" / "seat0", "ACTIVE=" + id + "\nACTIVE_UID=" + std::to_string(uid) + "\n");
-    test::WriteBytes(dir_ / "logind" / "sessions" / id,
+    fs::create_directories(Dir() / "logind" / "seats");
+    fs::create_directories(Dir() / "logind" / "sessions");
+    test::WriteBytes((Dir() / "logind" / "seats" / "seat0").string(), "ACTIVE=" + id + "\nACTIVE_UID=" + std::to_string(uid) + "\n");
+    test::WriteBytes((Dir() / "logind" / "sessions" / id).string(),
                      "UID=" + std::to_string(uid) + "\nACTIVE=1\nSEAT=seat0\nSTATE=active\n");
   }
 
@@ -146,7 +148,7 @@ class LauncherTest : public test::ScratchTest {
 
   std::vector<std::string> ReadRecord() {
     std::vector<std::string> lines;
-    const std::optional<std::string> text = test::ReadBytes(Record());
+    const std::optional<std::string> text = test::ReadBytes(Record().string());
     if (!text) return lines;
     for (size_t start = 0; start < text->size();) {
       const size_t end = text->find('\n', start);
@@ -169,16 +171,16 @@ class LauncherTest : public test::ScratchTest {
 
 TEST_F(LauncherTest, RunningCheckMatchesFileNameInAnyFolderAndCase) {
   const std::string name = "Kestrel-Probe" + extension_;
-  const fs::path program = dir_ / "bin" / name;
+  const fs::path program = Dir() / "bin" / name;
   CopyPeer(program);
   platform::Subprocess running;
   ASSERT_TRUE(running.Start(program.string(), {"idle"}));
-  const std::u16string elsewhere = Utf8ToUtf16((dir_ / "other folder" / Upper(name)).string());
+  const std::u16string elsewhere = Utf8ToUtf16((Dir() / "other folder" / Upper(name)).string());
   EXPECT_EQ(IsProcessRunning(elsewhere.c_str()), 1);
-  EXPECT_EQ(IsProcessRunning(Utf8ToUtf16((dir_ / "bin" / ("Kestrel-Prob" + extension_)).string()).c_str()), 0);
+  EXPECT_EQ(IsProcessRunning(Utf8ToUtf16((Dir() / "bin" / ("Kestrel-Prob" + extension_)).string()).c_str()), 0);
   EXPECT_EQ(IsProcessRunning(u""), 0);
   EXPECT_EQ(IsProcessRunning(nullptr), 0);
-  EXPECT_EQ(IsProcessRunning(Utf8ToUtf16((dir_ / "bin").string() + "/").c_str()), 0);
+  EXPECT_EQ(IsProcessRunning(Utf8ToUtf16((Dir() / "bin").string() + "/").c_str()), 0);
   running.Kill();
   EXPECT_EQ(IsProcessRunning(elsewhere.c_str()), 0);
 }
@@ -240,11 +242,11 @@ TEST_F(LauncherTest, StartsTheAppWithItsPathAsTheWholeCommandLine) {
 }
 
 TEST_F(LauncherTest, RunningAppIsNotStartedAgain) {
-  const fs::path app = dir_ / "Companion Folder" / ("Running App" + extension_);
+  const fs::path app = Dir() / "Companion Folder" / ("Running App" + extension_);
   CopyPeer(app);
   platform::Subprocess running;
   ASSERT_TRUE(running.Start(app.string(), {"idle"}));
-  const std::string other = (dir_ / "another folder" / Upper("running app" + extension_)).string();
+  const std::string other = (Dir() / "another folder" / Upper("running app" + extension_)).string();
   EXPECT_FALSE(EnsureCompanionAppRunning(Utf8ToUtf16(other).c_str()));
   EXPECT_FALSE(test::ReadBytes(NativeFile("C:\\QuillonVCapture\\Log.txt")));
   running.Kill();
@@ -281,7 +283,7 @@ class UserSwitchTest : public LauncherTest {
     applies_ = fs::exists("/usr/bin/setpriv") && platform::CurrentUserName() == "root";
 #endif
     if (!applies_) return;
-    fs::permissions(dir_, fs::perms::all);
+    fs::permissions(Dir(), fs::perms::all);
     fs::permissions(NativeFile("C:\\QuillonVCapture"), fs::perms::all);
   }
 

@@ -130,9 +130,9 @@ std::string ProfileFile(uint32_t enabled, uint32_t count, const std::vector<std:
 class ProfileTest : public test::ScratchTest {
  protected:
   std::string Write(const std::string& bytes) {
-    const auto path = dir_ / "profile.pfg";
-    test::WriteBytes(path, bytes);
-    return path.string();
+    const std::string path = test::Join(dir_, "profile.pfg");
+    EXPECT_TRUE(test::WriteBytes(path, bytes));
+    return path;
   }
   std::vector<std::u16string> Entries() const {
     std::vector<std::u16string> out;
@@ -192,19 +192,18 @@ TEST_F(ProfileTest, EveryKeptEntryEndsWithNul) {
 }
 
 TEST_F(ProfileTest, MissingFileLeavesTheListOffAndEmpty) {
-  graph_.LoadCaptureProfile((dir_ / "absent.pfg").string().c_str());
+  graph_.LoadCaptureProfile(test::Join(dir_, "absent.pfg").c_str());
   EXPECT_EQ(graph_.allowListEnabled, 0);
   EXPECT_TRUE(graph_.allowList.empty());
 }
 
 TEST_F(ProfileTest, ReadFromTheSystemDirectory) {
   const std::string path = platform::SystemDirectory() + "\\oruVCapture.pfg";
-  const auto native = test::NativeFile(path.c_str());
-  std::error_code ec;
-  std::filesystem::create_directories(native.parent_path(), ec);
-  test::WriteBytes(native, ProfileFile(1, 1, {u"vid_046d"}));
+  const std::string native = test::NativeFile(path.c_str());
+  platform::CreateDirectories(test::NativeFile(platform::SystemDirectory().c_str()).c_str());
+  ASSERT_TRUE(test::WriteBytes(native, ProfileFile(1, 1, {u"vid_046d"})));
   graph_.LoadCaptureProfile();
-  std::filesystem::remove(native, ec);
+  platform::DeleteFileAt(native.c_str());
   EXPECT_EQ(graph_.allowListEnabled, 1);
   EXPECT_EQ(Entries(), std::vector<std::u16string>{u"vid_046d"});
   graph_.ReleaseResources();
@@ -257,9 +256,9 @@ std::string BmpFile(int32_t width, int32_t height, uint16_t bits, Colour colour)
 class BusyPictureTest : public test::ScratchTest {
  protected:
   std::string Write(const std::string& bytes) {
-    const auto path = dir_ / "DevBusy.bmp";
-    test::WriteBytes(path, bytes);
-    return path.string();
+    const std::string path = test::Join(dir_, "DevBusy.bmp");
+    EXPECT_TRUE(test::WriteBytes(path, bytes));
+    return path;
   }
   void ExpectBlackFrame(const BitmapInfoHeader& h, const uint8_t* pixels) {
     EXPECT_EQ(h.biWidth, 320);
@@ -305,7 +304,7 @@ TEST_F(BusyPictureTest, OddWidthRowsArePadded) {
 }
 
 TEST_F(BusyPictureTest, MissingFileGivesTheBlackFrame) {
-  graph_.LoadBusyPicture((dir_ / "absent.bmp").string().c_str());
+  graph_.LoadBusyPicture(test::Join(dir_, "absent.bmp").c_str());
   ExpectBlackFrame(graph_.busyHeader, graph_.busyPixels.get());
   ExpectBlackFrame(graph_.blackHeader, graph_.blackPixels.get());
   EXPECT_NE(graph_.busyPixels.get(), graph_.blackPixels.get());
@@ -325,7 +324,7 @@ TEST_F(BusyPictureTest, OtherDepthGivesZeroHeaderAndNullPixels) {
 }
 
 TEST_F(BusyPictureTest, FreeBusyPicturesClearsBoth) {
-  graph_.LoadBusyPicture((dir_ / "absent.bmp").string().c_str());
+  graph_.LoadBusyPicture(test::Join(dir_, "absent.bmp").c_str());
   graph_.FreeBusyPictures();
   EXPECT_EQ(graph_.busyPixels, nullptr);
   EXPECT_EQ(graph_.blackPixels, nullptr);

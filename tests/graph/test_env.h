@@ -5,21 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <random>
 #include <string>
-#include <vector>
 
 #include "graph/diagnostics.h"
 #include "platform/environment.h"
+#include "platform/file.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "platform/system_files.h"
 
 // Ends a test that does not apply here. GTEST_SKIP would be the natural call, but it
 // crashes the win32 build under Wine.
@@ -31,19 +28,34 @@
 
 namespace test {
 
-namespace fs = std::filesystem;
+// Files and folders go through the platform layer rather than std::filesystem, so the win32
+// tests do not depend on the mingw-w64 runtime's implementation of it.
 
-inline fs::path NativeFile(const char* windowsPath) { return fs::path(platform::NativePath(windowsPath)); }
+inline std::string NativeFile(const char* windowsPath) { return platform::NativePath(windowsPath); }
 
-inline std::optional<std::string> ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), {});
+// `folder` joined with each name in turn.
+inline std::string Join(std::string folder) { return folder; }
+template <typename... Names>
+std::string Join(std::string folder, std::string_view name, Names... rest) {
+  return Join(platform::JoinPath(folder, name), rest...);
 }
 
-inline void WriteBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
+inline std::optional<std::string> ReadBytes(const std::string& path) {
+  std::FILE* f = platform::OpenStdioFile(path.c_str(), "rb");
+  if (!f) return std::nullopt;
+  std::string bytes;
+  char chunk[65536];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, n);
+  std::fclose(f);
+  return bytes;
+}
+
+inline bool WriteBytes(const std::string& path, const std::string& bytes) {
+  std::FILE* f = platform::OpenStdioFile(path.c_str(), "wb");
+  if (!f) return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && written;
 }
 
 // UTF-16LE bytes of `text`.
@@ -81,31 +93,30 @@ class ScratchTest : public ::testing::Test {
   void SetUp() override {
     static std::atomic<unsigned> counter{0};
     std::random_device seed;
-    dir_ = fs::temp_directory_path() /
-           ("kestrel-test-" + std::to_string(seed()) + "-" + std::to_string(counter++));
-    fs::create_directories(dir_ / "root");
-    platform::SetEnvironmentValue("KESTREL_ROOT", (dir_ / "root").string().c_str());
-    platform::SetEnvironmentValue("KESTREL_REGISTRY_FILE", (dir_ / "registry.reg").string().c_str());
+    dir_ = Join(platform::TemporaryDirectory(),
+                "kestrel-test-" + std::to_string(seed()) + "-" + std::to_string(counter++));
+    ASSERT_TRUE(platform::CreateDirectories(Join(dir_, "root").c_str())) << dir_;
+    platform::SetEnvironmentValue("KESTREL_ROOT", Join(dir_, "root").c_str());
+    platform::SetEnvironmentValue("KESTREL_REGISTRY_FILE", Join(dir_, "registry.reg").c_str());
     platform::SetEnvironmentValue("KESTREL_DEBUG_FD", "none");
-    fs::create_directories(NativeFile("c:\\"));
+    platform::CreateDirectories(NativeFile("c:\\").c_str());
     Clean();
   }
 
   void TearDown() override {
     Clean();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    platform::RemoveDirectoryTree(dir_.c_str());
   }
 
   static void Clean() {
     platform::DeleteRegistryTree(platform::RegistryRoot::LocalMachine, "SOFTWARE\\Quillon");
-    std::error_code ec;
-    fs::remove(NativeFile("c:\\QuillonVCapture.log"), ec);
-    fs::remove_all(NativeFile("C:\\QuillonVCapture"), ec);
+    platform::DeleteFileAt(NativeFile("c:\\QuillonVCapture.log").c_str());
+    platform::RemoveDirectoryTree(NativeFile("C:\\QuillonVCapture").c_str());
     ResetDiagnosticSwitchesForTesting();
   }
 
-  fs::path dir_;
+  // The test's own folder (a native path).
+  std::string dir_;
 };
 
 }  // namespace test

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/environment.h"
+#include "platform/file.h"
 #include "platform/program.h"
 #include "platform/subprocess.h"
 
@@ -156,7 +157,7 @@ class FitterProgramTest : public ::testing::Test {
   void SetUp() override {
     static std::atomic<unsigned> counter{0};
     std::random_device seed;
-    dir_ = fs::temp_directory_path() / ("kestrel-fitter-" + std::to_string(seed()) + "-" + std::to_string(counter++));
+    dir_ = fs::path(platform::TemporaryDirectory()) / ("kestrel-fitter-" + std::to_string(seed()) + "-" + std::to_string(counter++));
     drv_ = dir_ / "Drv";
     fs::create_directories(drv_);
     const fs::path build = TestProgramFolder().parent_path();
@@ -171,8 +172,8 @@ class FitterProgramTest : public ::testing::Test {
   void TearDown() override {
     platform::SetEnvironmentValue("KESTREL_COINSTALLER_RECORD", nullptr);
     platform::SetEnvironmentValue(platform::kWindowsVersionVariable, nullptr);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    // The platform layer's removal, not std::filesystem's, as in the other test helpers.
+    platform::RemoveDirectoryTree(dir_.string().c_str());
   }
 
   // Runs the program to its end; its exit code must be 0.
