@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "outside/vcam/png_snapshot.h"
 #include "platform/event.h"
 
 namespace {
@@ -120,6 +121,21 @@ uint32_t CountMatches(const State& s, const char* pattern) {
   uint32_t n = 0;
   for (const auto& c : s.calls) n += Matches(c, pattern) ? 1 : 0;
   return n;
+}
+
+// Width, height and row stride of a kept YUY2 frame whose bytes cover every row; false for
+// another code or a header that does not fit its bytes.
+bool Yuy2Geometry(const Picture& p, int32_t* width, int32_t* height, uint32_t* stride) {
+  const int64_t w = p.header.biWidth;
+  const int64_t h = p.header.biHeight < 0 ? -static_cast<int64_t>(p.header.biHeight) : p.header.biHeight;
+  // A packed resolution never exceeds 65535 in either direction.
+  if (p.header.biCompression != kFourccYUY2 || w <= 0 || h <= 0 || w > 0xFFFF || h > 0xFFFF) return false;
+  const uint32_t rowBytes = DibStride(static_cast<uint32_t>(w), 16);
+  if (static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(h) > p.pixels.size()) return false;
+  *width = static_cast<int32_t>(w);
+  *height = static_cast<int32_t>(h);
+  *stride = rowBytes;
+  return true;
 }
 
 uint32_t CopyPicture(const Picture& p, BitmapInfoHeader* header, uint8_t* buffer,
@@ -484,11 +500,9 @@ int OruStandIn_WriteLastFrameY4M(const char* path) {
   State& s = S();
   std::lock_guard g(s.lock);
   const Picture& p = s.lastFrame;
-  const int32_t w = p.header.biWidth;
-  const int32_t h = p.header.biHeight < 0 ? -p.header.biHeight : p.header.biHeight;
-  if (p.header.biCompression != kFourccYUY2 || w <= 1 || h <= 0) return 0;
-  const uint32_t stride = DibStride(static_cast<uint32_t>(w), 16);
-  if (static_cast<uint64_t>(stride) * h > p.pixels.size()) return 0;
+  int32_t w = 0, h = 0;
+  uint32_t stride = 0;
+  if (!Yuy2Geometry(p, &w, &h, &stride) || w <= 1) return 0;
   FILE* f = std::fopen(path, "wb");
   if (!f) return 0;
   const int32_t pairs = w / 2;
@@ -511,6 +525,17 @@ int OruStandIn_WriteLastFrameY4M(const char* path) {
   }
   const bool ok = std::fclose(f) == 0;
   return ok ? 1 : 0;
+}
+
+int OruStandIn_WriteLastFramePNG(const char* path) {
+  if (!path) return 0;
+  State& s = S();
+  std::lock_guard g(s.lock);
+  const Picture& p = s.lastFrame;
+  int32_t w = 0, h = 0;
+  uint32_t stride = 0;
+  if (!Yuy2Geometry(p, &w, &h, &stride)) return 0;
+  return WriteYuy2AsPng(path, p.pixels.data(), static_cast<uint32_t>(w), static_cast<uint32_t>(h), stride) ? 1 : 0;
 }
 
 }  // extern "C"

@@ -38,6 +38,8 @@ class VcamStandIn {
     Bind("OruStandIn_GetLastFrame", &GetLastFrame);
     Bind("OruStandIn_GetLogo", &GetLogo);
     Bind("OruStandIn_WriteLastFrameY4M", &WriteLastFrameY4M);
+    Bind("OruStandIn_WriteLastFramePNG", &WriteLastFramePNG);
+    Bind("OruVCapSetWebcamData", &SetWebcamData);
   }
 
   bool ok() const { return module_ && bound_; }
@@ -81,6 +83,9 @@ class VcamStandIn {
   uint32_t (*GetLastFrame)(BitmapInfoHeader*, uint8_t*, uint32_t) = nullptr;
   uint32_t (*GetLogo)(BitmapInfoHeader*, uint8_t*, uint32_t) = nullptr;
   int (*WriteLastFrameY4M)(const char*) = nullptr;
+  int (*WriteLastFramePNG)(const char*) = nullptr;
+  // The entry point Kestrel hands frames to, for tests that play Kestrel's part.
+  HResult (*SetWebcamData)(const BitmapInfoHeader*, const uint8_t*, uint32_t) = nullptr;
 
  private:
   template <typename Fn>
