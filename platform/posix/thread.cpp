@@ -1,5 +1,7 @@
-// Threads on Linux: detached pthreads behind a reference-counted object whose "finished"
-// event makes the handle waitable, and message queues kept in a process-wide table by id.
+// Threads on Linux: pthreads behind a reference-counted object whose "finished" event makes
+// the handle waitable, and message queues kept in a process-wide table by id. A wait that sees
+// the thread finished also joins it, so the thread has left every library's code by then (a
+// caller may unload the library that started it); closing a handle not joined detaches it.
 #include "platform/thread.h"
 
 #include <pthread.h>
@@ -109,12 +111,28 @@ struct ThreadObject {
   std::atomic<bool> ended{false};
   std::atomic<int> priority{0};
   std::shared_ptr<MessageQueue> queue;
+  std::mutex reapLock;      // guards reaped and the join or detach
+  bool reaped = false;      // joined or detached
 };
 
 namespace {
 
 void Release(ThreadObject* t) {
   if (t->refs.fetch_sub(1) == 1) delete t;
+}
+
+// Joins a finished thread (which waits only for its last steps inside the C library and its
+// thread-local destructors), or detaches one the handle no longer waits for; once either way.
+void Reap(ThreadObject* t, bool join) {
+  std::lock_guard<std::mutex> g(t->reapLock);
+  if (t->reaped) return;
+  if (join && pthread_equal(t->thread, pthread_self())) return;
+  t->reaped = true;
+  if (join) {
+    pthread_join(t->thread, nullptr);
+  } else {
+    pthread_detach(t->thread);
+  }
 }
 
 void ApplyPriority(ThreadObject* t) {
@@ -171,11 +189,7 @@ ThreadObject* CreateThread(ThreadProc proc, void* arg, bool suspended, uint32_t*
   t->suspended.store(suspended);
   t->queue = std::make_shared<MessageQueue>();
   RegisterQueue(t->id, t->queue);
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  const int rc = pthread_create(&t->thread, &attr, Trampoline, t);
-  pthread_attr_destroy(&attr);
+  const int rc = pthread_create(&t->thread, nullptr, Trampoline, t);
   if (rc != 0) {
     UnregisterQueue(t->id);
     delete t;
@@ -203,13 +217,17 @@ ThreadPriority GetThreadPriority(ThreadObject* t) {
 
 uint32_t WaitThread(ThreadObject* t, uint32_t timeoutMs) {
   if (t == nullptr) return kWaitFailed;
-  return t->finished.Wait(timeoutMs);
+  const uint32_t r = t->finished.Wait(timeoutMs);
+  if (r == kWaitObject0) Reap(t, true);
+  return r;
 }
 
 uint32_t WaitEventOrThread(const Event& event, ThreadObject* t, uint32_t timeoutMs) {
   if (t == nullptr || !event.valid()) return kWaitFailed;
   const Event* both[] = {&event, &t->finished};
-  return WaitForAnyEvent(both, 2, timeoutMs);
+  const uint32_t r = WaitForAnyEvent(both, 2, timeoutMs);
+  if (r == kWaitObject0 + 1) Reap(t, true);
+  return r;
 }
 
 bool GetThreadExitCode(ThreadObject* t, uint32_t* exitCode) {
@@ -243,7 +261,9 @@ bool GetThreadCpuTimeUs(ThreadObject* t, uint64_t* microseconds) {
 }
 
 void CloseThread(ThreadObject* t) {
-  if (t != nullptr) Release(t);
+  if (t == nullptr) return;
+  Reap(t, false);
+  Release(t);
 }
 
 uint32_t CurrentThreadId() {

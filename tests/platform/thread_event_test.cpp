@@ -49,6 +49,52 @@ uint32_t SetFlag(void* p) {
   return 7;
 }
 
+// A thread-local object whose destructor runs as its thread leaves: it waits until the test
+// lets it go, then records that it finished.
+struct LastSteps {
+  Event* release = nullptr;
+  std::atomic<bool>* done = nullptr;
+  ~LastSteps() {
+    if (release != nullptr) release->Wait(kGenerous);
+    if (done != nullptr) done->store(true);
+  }
+};
+
+struct LastStepsArgs {
+  Event entered;
+  Event release;
+  std::atomic<bool> done{false};
+};
+
+uint32_t BodyWithLastSteps(void* arg) {
+  auto* a = static_cast<LastStepsArgs*>(arg);
+  thread_local LastSteps steps;
+  steps.release = &a->release;
+  steps.done = &a->done;
+  a->entered.Set();
+  return 7;
+}
+
+TEST(Thread, WaitReturnsOnlyOnceTheThreadHasLeftAllItsCode) {
+  // Whoever waits for a thread may unload the library it ran in next: the wait must not
+  // return while the thread still runs its thread-local destructors.
+  LastStepsArgs args;
+  args.entered = Event::CreateLocal(true, false);
+  args.release = Event::CreateLocal(true, false);
+  UniqueThread t(CreateThread(BodyWithLastSteps, &args, false, nullptr));
+  ASSERT_NE(t.get(), nullptr);
+  ASSERT_EQ(args.entered.Wait(kGenerous), kWaitObject0);
+  UniqueThread releaser(CreateThread(
+      [](void* p) -> uint32_t {
+        static_cast<LastStepsArgs*>(p)->release.Set();
+        return 0;
+      },
+      &args, false, nullptr));
+  ASSERT_EQ(WaitThread(t.get(), kGenerous), kWaitObject0);
+  EXPECT_TRUE(args.done.load());
+  ASSERT_EQ(WaitThread(releaser.get(), kGenerous), kWaitObject0);
+}
+
 TEST(Thread, SuspendedThreadRunsOnlyAfterResume) {
   Flag flag;
   UniqueThread t(CreateThread(SetFlag, &flag, true, nullptr));
