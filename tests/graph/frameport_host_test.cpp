@@ -1,0 +1,358 @@
+// The plug-in host against the real Frameport library, loaded by the file name the host uses:
+// frames pass unchanged while no client is registered, a client process registered through
+// the real registration transport rewrites what reaches the virtual camera, the plug-in
+// outlives graph stops, and its release stops the registration server. Registrations made
+// from this process go through the OruTether library that Frameport itself loaded (a
+// receiver in the sender's own process is registered but never handed a frame).
+#include "graph/rend_graph.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "graph/scaler.h"
+#include "ipc/registration.h"
+#include "ipc/tether.h"
+#include "platform/child_process.h"
+#include "platform/event.h"
+#include "platform/module.h"
+#include "platform/thread.h"
+#include "tests/graph/fake_graph.h"
+#include "tests/graph/standins.h"
+#include "tests/graph/test_env.h"
+#include "tests/plugin/plugin_test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr const char* kAppKey = "SOFTWARE\\Quillon\\Photoria 5\\Photoria";
+constexpr uint32_t kLargestFrame = 64 * 2 * 48;
+
+int32_t IgnoreFrame(TetherMessageInfo*, void*, void*) { return 0; }
+
+// What the client program makes of every pixel byte.
+Bytes Stamped(Bytes b, uint8_t tag) {
+  for (auto& v : b) v = plugin_test::Stamp(v, tag);
+  return b;
+}
+
+BitmapInfoHeader Yuy2(int32_t width, int32_t height) {
+  BitmapInfoHeader h{};
+  h.biSize = 40;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biBitCount = 16;
+  h.biCompression = kFourccYUY2;
+  h.biSizeImage = DibStride(static_cast<uint32_t>(width), 16) * static_cast<uint32_t>(height);
+  return h;
+}
+
+Bytes Pattern(size_t n, uint8_t seed) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 7 + seed);
+  return b;
+}
+
+// The receiver role of the OruTether library Frameport loaded, bound at run time.
+class Tether {
+ public:
+  Tether() : module_(platform::LoadModule("OruTether.dll")) {
+    ok_ = platform::BindModuleSymbol(module_.get(), "Tether_CreateInstance", &create_) &&
+          platform::BindModuleSymbol(module_.get(), "Tether_DeleteInstance", &delete_);
+  }
+  bool ok() const { return ok_; }
+
+  // A receiver registered with `key`, or -1 when the registration is refused or unanswered.
+  TetherHandle Receiver(const std::u16string& name, uint32_t key) const {
+    TetherCreateParams p;
+    std::memset(&p, 0, sizeof p);
+    p.size = sizeof p;
+    for (size_t i = 0; i < name.size() && i < 63; ++i) p.name[i] = name[i];
+    p.capacity = 40 + kLargestFrame;
+    p.role = kTetherRoleReceiver;
+    p.timeoutMs = 500;
+    p.callback = &IgnoreFrame;
+    p.orderingKey = key;
+    return create_(p);
+  }
+  void Delete(TetherHandle h) const { delete_(h); }
+
+ private:
+  platform::UniqueModule module_;
+  TetherHandle (*create_)(TetherCreateParams) = nullptr;
+  void (*delete_)(TetherHandle) = nullptr;
+  bool ok_ = false;
+};
+
+std::u16string UniqueChannel() { return plugin_test::U16(plugin_test::UniqueName("host")); }
+
+std::string ProgramBeside(const char* name) {
+  const std::string self = platform::CurrentExecutablePath();
+  const size_t slash = self.find_last_of("\\/");
+  const bool exe = self.size() > 4 && self.compare(self.size() - 4, 4, ".exe") == 0;
+  return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) + name + (exe ? ".exe" : "");
+}
+
+// A client process (the plug-in tests' peer program) that registers a channel with the
+// capture service's registration pipe and stamps every pixel byte of each frame with `tag`.
+class ClientProcess {
+ public:
+  ClientProcess(uint32_t key, uint8_t tag)
+      : ready_(plugin_test::UniqueName("ready")), quit_(plugin_test::UniqueName("quit")) {
+    readyEvent_ = platform::Event::CreateNamed(plugin_test::U16(ready_).c_str(), true, false);
+    quitEvent_ = platform::Event::CreateNamed(plugin_test::U16(quit_).c_str(), true, false);
+    const std::u16string pipe = kRegistrationPipeName;
+    process_ = platform::SpawnProcess(
+        ProgramBeside("frameport_peer"),
+        {"client", std::string(pipe.begin(), pipe.end()), plugin_test::UniqueName("chan"), std::to_string(key),
+         std::to_string(40 + kLargestFrame), "stamp", std::to_string(tag), ready_, quit_});
+  }
+  ~ClientProcess() { Quit(); }
+
+  // True once its channel is registered and open; false when it ended first.
+  bool WaitReady() {
+    const platform::Event* events[] = {&readyEvent_};
+    for (;;) {
+      if (platform::WaitForAnyEvent(events, 1, 100) == platform::kWaitObject0) return true;
+      if (process_ == nullptr || platform::WaitProcess(process_, 0) == platform::kWaitObject0) return false;
+    }
+  }
+  // Deletes its receiver (which unregisters it) and waits for it to end; its exit code.
+  uint32_t Quit() {
+    uint32_t code = 0xFFFFFFFFu;
+    if (process_ == nullptr) return code;
+    quitEvent_.Set();
+    if (platform::WaitProcess(process_, plugin_test::kGenerousMs) != platform::kWaitObject0) {
+      platform::KillProcess(process_);
+      platform::WaitProcess(process_, platform::kInfinite);
+    }
+    platform::GetProcessExitCode(process_, &code);
+    platform::CloseProcess(process_);
+    process_ = nullptr;
+    return code;
+  }
+
+ private:
+  std::string ready_, quit_;
+  platform::Event readyEvent_, quitEvent_;
+  platform::ProcessObject* process_ = nullptr;
+};
+
+class FrameportHostTest : public test::ScratchTest {
+ protected:
+  void SetUp() override {
+    ScratchTest::SetUp();
+    // On Linux the registration pipe is a socket in this folder, private to the test.
+    platform::SetEnvironmentValue("KESTREL_PIPE_DIR", dir_.c_str());
+    ASSERT_TRUE(vcam_.ok());
+    ASSERT_TRUE(tether_.ok());
+    vcam_.Reset();
+    MakeGraph();
+  }
+  // A fresh object on the fake capture graph that starts no companion application.
+  void MakeGraph() {
+    graph_ = std::make_unique<CVDRendGraphImpl>();
+    graph_->captureGraph = &fake_;
+    graph_->openRetryMs = 20;
+    graph_->isProcessRunning = [](const char16_t*) { return 1; };
+    graph_->launchCompanionApp = [](const char16_t*) { return 0; };
+  }
+  void TearDown() override {
+    if (receiver_ != 0) tether_.Delete(receiver_);
+    if (graph_) {
+      graph_->Uninitialize();
+      graph_->UnloadFramePlugin();
+    }
+    graph_.reset();
+    platform::SetEnvironmentValue("KESTREL_PIPE_DIR", nullptr);
+    ScratchTest::TearDown();
+  }
+
+  void StartAndSettle() {
+    ASSERT_EQ(graph_->Initialize(0), 1);
+    ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetChangeResResult(0x0)"));
+  }
+  void OpenAt(uint32_t width, uint32_t height) {
+    const uint32_t before = vcam_.CountCalls("OruVCapSetWorkMode(1)");
+    ASSERT_EQ(vcam_.ConsumerOpen(width, height, 0), 1);
+    ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetWorkMode(1)", before + 1));
+  }
+  void CloseCamera() {
+    const uint32_t before = vcam_.CountCalls("OruVCapSetWorkMode(0)");
+    ASSERT_EQ(vcam_.ConsumerClose(), 1);
+    ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetWorkMode(0)", before + 1));
+  }
+  // Streams `count` copies of `frame` and answers the last frame the camera received.
+  Bytes Stream(const BitmapInfoHeader& h, const Bytes& frame, uint32_t count) {
+    const uint64_t before = vcam_.FrameCount();
+    fake_.SetFrame(h, frame);
+    fake_.PushFrames(count);
+    EXPECT_EQ(vcam_.WaitForFrames(before + count, test::kWaitMs), 1);
+    Bytes got(vcam_.GetLastFrame(nullptr, nullptr, 0));
+    vcam_.GetLastFrame(nullptr, got.data(), static_cast<uint32_t>(got.size()));
+    return got;
+  }
+  // Streams `frame` one at a time until the camera receives `expected`: a new client's
+  // channel is served once the plug-in's end has counted it, at its next poll.
+  bool StreamUntil(const BitmapInfoHeader& h, const Bytes& frame, const Bytes& expected) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(test::kWaitMs);
+    do {
+      if (Stream(h, frame, 1) == expected) return true;
+    } while (std::chrono::steady_clock::now() < end);
+    return false;
+  }
+
+  test::VcamStandIn vcam_;
+  Tether tether_;
+  test::FakeGraph fake_;
+  std::unique_ptr<CVDRendGraphImpl> graph_;
+  TetherHandle receiver_ = 0;
+};
+
+TEST_F(FrameportHostTest, TheRealPlugInIsLoadedByTheHostsFileName) {
+  EXPECT_STREQ(graph_->pluginFileName, "Frameport.dll");
+  graph_->LoadFramePlugin();
+  ASSERT_NE(graph_->pluginModule, nullptr);
+  const uintptr_t instance = graph_->pluginInstance.load();
+  EXPECT_NE(instance, 0u);
+  EXPECT_NE(instance, static_cast<uintptr_t>(-1));
+  // The entry points are the library's own exports.
+  platform::UniqueModule frameport(platform::LoadModule("Frameport.dll"));
+  ASSERT_TRUE(frameport);
+  const struct {
+    const char* name;
+    void* bound;
+  } exports[] = {
+      {"Frameport_Initialize", reinterpret_cast<void*>(graph_->pfnInitialize)},
+      {"Frameport_ProcessVideoFrame", reinterpret_cast<void*>(graph_->pfnProcessVideoFrame)},
+      {"Frameport_UnInitialize", reinterpret_cast<void*>(graph_->pfnUnInitialize)},
+      {"Frameport_Abort", reinterpret_cast<void*>(graph_->pfnAbort)},
+  };
+  for (const auto& e : exports) {
+    SCOPED_TRACE(e.name);
+    ASSERT_NE(e.bound, nullptr);
+    EXPECT_EQ(e.bound, platform::GetModuleSymbol(frameport.get(), e.name));
+  }
+  // Its instance runs the registration server.
+  receiver_ = tether_.Receiver(UniqueChannel(), 0x10000);
+  EXPECT_NE(receiver_, kTetherNoHandle);
+}
+
+TEST_F(FrameportHostTest, FramesPassUnchangedWithoutAClient) {
+  StartAndSettle();
+  ASSERT_NE(graph_->pluginInstance.load(), 0u);
+  OpenAt(16, 4);
+  const Bytes frame = Pattern(128, 3);
+  EXPECT_EQ(Stream(Yuy2(16, 4), frame, 3), frame);
+  BitmapInfoHeader h{};
+  vcam_.GetLastFrame(&h, nullptr, 0);
+  EXPECT_EQ(h.biSizeImage, 128u);
+}
+
+TEST_F(FrameportHostTest, AClientProcessRewritesWhatTheCameraGetsAcrossGraphStops) {
+  StartAndSettle();
+  const uintptr_t instance = graph_->pluginInstance.load();
+  ASSERT_NE(instance, 0u);
+  constexpr uint8_t kTag = 7;
+  ClientProcess client(0x20001, kTag);
+  ASSERT_TRUE(client.WaitReady());
+  OpenAt(16, 4);
+  const Bytes first = Pattern(128, 1);
+  ASSERT_TRUE(StreamUntil(Yuy2(16, 4), first, Stamped(first, kTag)));
+  CloseCamera();
+
+  // Each stop aborts the plug-in; its instance and its client stay and serve the next graph,
+  // whatever its size. A frame of another size is scaled by the host first: the client sees
+  // the host's output frame.
+  struct Step {
+    uint32_t width, height;
+    int32_t frameWidth, frameHeight;
+  } steps[] = {{16, 4, 16, 4}, {64, 48, 64, 48}, {16, 4, 32, 8}};
+  for (const Step& s : steps) {
+    SCOPED_TRACE(std::to_string(s.width) + " from " + std::to_string(s.frameWidth));
+    OpenAt(s.width, s.height);
+    const Bytes frame = Pattern(static_cast<size_t>(s.frameWidth) * 2 * s.frameHeight, static_cast<uint8_t>(s.width));
+    Bytes output = frame;  // copied as it is at the output size, else scaled
+    if (s.frameWidth != static_cast<int32_t>(s.width)) {
+      output.resize(s.width * 2 * s.height);
+      ScaleYuy2(frame.data(), s.frameWidth, s.frameHeight, s.frameWidth * 2, output.data(),
+                static_cast<int32_t>(s.width), static_cast<int32_t>(s.height), static_cast<int32_t>(s.width * 2));
+    }
+    EXPECT_EQ(Stream(Yuy2(s.frameWidth, s.frameHeight), frame, 2), Stamped(output, kTag));
+    CloseCamera();
+    EXPECT_EQ(graph_->pluginInstance.load(), instance);
+  }
+
+  // Once the client has gone (and unregistered), frames pass unchanged again.
+  EXPECT_EQ(client.Quit(), 0u);
+  OpenAt(16, 4);
+  const Bytes frame = Pattern(128, 9);
+  EXPECT_EQ(Stream(Yuy2(16, 4), frame, 1), frame);
+}
+
+TEST_F(FrameportHostTest, UninitializeReleasesThePlugIn) {
+  struct Case {
+    const char* name;
+    bool initialize;  // the whole object, or the plug-in host alone
+  } cases[] = {{"Uninitialize", true}, {"UnloadFramePlugin", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    vcam_.Reset();
+    MakeGraph();
+    if (c.initialize) {
+      StartAndSettle();
+    } else {
+      graph_->LoadFramePlugin();
+    }
+    ASSERT_NE(graph_->pluginInstance.load(), 0u);
+    const TetherHandle before = tether_.Receiver(UniqueChannel(), 0x10000);
+    ASSERT_NE(before, kTetherNoHandle);
+    tether_.Delete(before);
+
+    if (c.initialize) {
+      EXPECT_EQ(graph_->Uninitialize(), 1);
+    } else {
+      graph_->UnloadFramePlugin();
+    }
+    EXPECT_EQ(graph_->pluginModule, nullptr);
+    EXPECT_EQ(graph_->pluginInstance.load(), 0u);
+    EXPECT_EQ(graph_->pfnUnInitialize, nullptr);
+    EXPECT_EQ(graph_->pfnAbort, nullptr);
+    // Frameport_UnInitialize stopped its registration server: nobody answers any more.
+    EXPECT_EQ(tether_.Receiver(UniqueChannel(), 0x10000), kTetherNoHandle);
+    // A second release finds nothing to do.
+    graph_->UnloadFramePlugin();
+  }
+}
+
+TEST_F(FrameportHostTest, CompanionPathIsReadAfterTheRealPlugInStarted) {
+  const std::string exe = test::NativeFile("c:\\Photoria 5\\Photoria.exe");
+  ASSERT_TRUE(platform::CreateDirectories(test::NativeFile("c:\\Photoria 5").c_str()));
+  ASSERT_TRUE(test::WriteBytes(exe, "MZ"));
+  struct Case {
+    const char* name;
+    const char16_t* value;
+    const char16_t* kept;
+  } cases[] = {
+      {"absent", nullptr, u""},
+      {"existing file", u"c:\\Photoria 5\\Photoria.exe", u"c:\\Photoria 5\\Photoria.exe"},
+      {"missing file", u"c:\\Photoria 5\\Gone.exe", u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Clean();
+    if (c.value) test::SetString(kAppKey, "AppName", c.value);
+    graph_->LoadFramePlugin();
+    EXPECT_NE(graph_->pluginInstance.load(), 0u);
+    EXPECT_EQ(std::u16string(graph_->companionPath), c.kept);
+    graph_->UnloadFramePlugin();
+  }
+}
+
+}  // namespace
