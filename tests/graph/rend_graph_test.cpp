@@ -351,6 +351,41 @@ TEST_F(RendGraphTest, NotifyDeviceChangeCodes) {
   EXPECT_EQ(fake_.builds.load(), builds + 1);
 }
 
+TEST_F(RendGraphTest, NotifyDeviceChangeTracesArrivalAndRemovalWhetherOrNotPosted) {
+  // Only 2027 and 2028 write to the trace channel, with the device name; the line is
+  // written whether or not the worker runs to receive a message.
+  struct Case {
+    uint32_t code;
+    const char16_t* name;
+    std::u16string line;  // as the trace file holds it, line end included
+  } cases[] = {
+      {2024, u"cam", u""},
+      {NOTIFY_IGNORED, u"cam", u""},
+      {NOTIFY_RESET, u"cam", u""},
+      {NOTIFY_ARRIVAL, u"USB Camera", u"New Device Arrival:USB Camera\r\n"},
+      {NOTIFY_REMOVAL, u"USB Camera", u"Device removal:USB Camera\r\n"},
+      {NOTIFY_ARRIVAL, u"Kamera \u00E9 100%s", u"New Device Arrival:Kamera \u00E9 100%s\r\n"},
+      {NOTIFY_REMOVAL, nullptr, u"Device removal:\r\n"},
+      {2029, u"cam", u""},
+  };
+  for (bool running : {false, true}) {
+    if (running) StartAndSettle();
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::to_string(c.code) + (running ? " running" : " not started"));
+      Clean();
+      ASSERT_TRUE(platform::CreateDirectories(test::NativeFile("C:\\QuillonVCapture").c_str()));
+      test::SetDword("SOFTWARE\\Quillon\\OruVCapture\\Install\\", "Log", 1);
+      EXPECT_EQ(graph_->NotifyDeviceChange(c.code, 7, c.name), 0);
+      const std::optional<std::string> trace = test::ReadBytes(test::NativeFile("C:\\QuillonVCapture\\Log.txt"));
+      if (c.line.empty()) {
+        EXPECT_FALSE(trace);
+      } else {
+        EXPECT_EQ(trace, "\xFF\xFE" + test::Utf16Le(c.line));
+      }
+    }
+  }
+}
+
 TEST_F(RendGraphTest, ResolutionChangeMessageAppliesItsSizeAndInterval) {
   StartAndSettle();
   auto* interval = new int64_t(666666);
