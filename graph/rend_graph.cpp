@@ -210,6 +210,7 @@ uint32_t CVDRendGraphImpl::Run() {
               ShutDownVirtualCamera();
               threadId.store(0);
               FreeBusyPictures();
+              DiscardThreadMessages();
               return 0;
             }
             break;
@@ -258,6 +259,15 @@ bool CVDRendGraphImpl::HandleThreadMessages() {
     }
   }
   return true;
+}
+
+// What was queued behind WM_QUIT is not handled; a resolution change still gives back the
+// interval block it owns, which would otherwise be lost with the thread's queue.
+void CVDRendGraphImpl::DiscardThreadMessages() {
+  platform::ThreadMessage msg{};
+  while (platform::PeekThreadMessage(&msg, true)) {
+    if (msg.message == MSG_RESOLUTION_CHANGE && msg.lParam) delete reinterpret_cast<int64_t*>(msg.lParam);
+  }
 }
 
 void CVDRendGraphImpl::PollResolution() {

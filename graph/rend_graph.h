@@ -206,6 +206,7 @@ class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
   void ShutDownVirtualCamera();
   void StartCompanionIfNeeded();
   bool HandleThreadMessages();  // false on WM_QUIT
+  void DiscardThreadMessages();
   void RegisterWithVirtualCamera();
 };
 

@@ -22,6 +22,7 @@ class FakeGraph final : public CaptureGraphBackend, public GraphEventSource {
   ~FakeGraph() override { StopStreaming(); }
 
   HResult BuildGraph(CVDRendGraphImpl& owner, uint32_t width, uint32_t height) override {
+    WaitWhileHeld();
     owner.StopGraph();
     std::lock_guard lock(owner.graphLock);
     ++builds;
@@ -81,6 +82,22 @@ class FakeGraph final : public CaptureGraphBackend, public GraphEventSource {
                                    [&] { return eventsTaken.load() >= count; });
   }
 
+  // From now on a build waits at its start until ReleaseBuilds; WaitBuildHeld answers once
+  // one is waiting there.
+  void HoldBuilds() {
+    std::lock_guard g(holdLock_);
+    hold_ = true;
+  }
+  bool WaitBuildHeld() {
+    std::unique_lock g(holdLock_);
+    return holdChanged_.wait_for(g, std::chrono::minutes(1), [&] { return held_ > 0; });
+  }
+  void ReleaseBuilds() {
+    std::lock_guard g(holdLock_);
+    hold_ = false;
+    holdChanged_.notify_all();
+  }
+
   // The frame the streaming thread hands on, `count` more times.
   void SetFrame(const BitmapInfoHeader& header, std::vector<uint8_t> bytes) {
     std::lock_guard g(streamLock_);
@@ -131,7 +148,19 @@ class FakeGraph final : public CaptureGraphBackend, public GraphEventSource {
     if (streamer_.joinable()) streamer_.join();
   }
 
+  void WaitWhileHeld() {
+    std::unique_lock g(holdLock_);
+    ++held_;
+    holdChanged_.notify_all();
+    holdChanged_.wait(g, [&] { return !hold_; });
+    --held_;
+  }
+
   bool running_ = false;
+  std::mutex holdLock_;
+  std::condition_variable holdChanged_;
+  bool hold_ = false;
+  uint32_t held_ = 0;
   std::mutex eventLock_;
   std::condition_variable eventsDrained_;
   std::deque<Event> events_;

@@ -397,6 +397,53 @@ TEST_F(RendGraphTest, ResolutionChangeMessageAppliesItsSizeAndInterval) {
   EXPECT_EQ(graph_->frameInterval, 666666);
 }
 
+TEST_F(RendGraphTest, QuitEndsTheLoopWithoutHandlingTheRequestsBehindIt) {
+  StartAndSettle();
+  const uint32_t builds = fake_.builds;
+  // The worker is busy with a request while the quit message and more requests queue up
+  // behind it, in the order a host's Stop and its notifications would post them.
+  fake_.HoldBuilds();
+  ASSERT_EQ(vcam_.ConsumerOpen(320, 240, 0), 1);
+  ASSERT_TRUE(fake_.WaitBuildHeld());
+  const uint32_t id = graph_->threadId.load();
+  ASSERT_TRUE(platform::PostThreadMessageTo(id, platform::kQuitMessage, 0, 0));
+  ASSERT_TRUE(platform::PostThreadMessageTo(id, NOTIFY_ARRIVAL, 0, 0));
+  ASSERT_TRUE(platform::PostThreadMessageTo(id, NOTIFY_RESET, 0, 0));
+  // Its interval block is the receiver's to free, handled or not (a leak shows under LSan).
+  ASSERT_TRUE(platform::PostThreadMessageTo(id, MSG_RESOLUTION_CHANGE, PackResolution(640, 480),
+                                            reinterpret_cast<intptr_t>(new int64_t(666666))));
+  const size_t mark = Mark();
+  fake_.ReleaseBuilds();
+
+  // The request in hand is finished and answered; the quit then shuts the camera down and
+  // ends the worker by itself, and nothing queued behind the quit runs.
+  ASSERT_EQ(platform::WaitThread(graph_->threadHandle, test::kWaitMs), platform::kWaitObject0);
+  Calls expected = {"OruVCapSetDevicePinObj(0)", "OruVCapSetDevicePinObj(handle)",
+                    "OruVCapSetChangeResResult(0x0)", "OruVCapSetWorkMode(1)"};
+  expected.insert(expected.end(), kWorkerShutdown.begin(), kWorkerShutdown.end());
+  EXPECT_EQ(vcam_.CallsFrom(mark), expected);
+  EXPECT_EQ(fake_.builds.load(), builds + 1);
+  EXPECT_EQ(graph_->threadId.load(), 0u);
+  EXPECT_EQ(graph_->busyPixels, nullptr);
+  EXPECT_EQ(graph_->blackPixels, nullptr);
+
+  // Uninitialize releases the rest, once; still nothing queued runs.
+  const size_t released = Mark();
+  EXPECT_EQ(graph_->Uninitialize(), 1);
+  EXPECT_EQ(vcam_.CallsFrom(released), (Calls{"OruVCapSetDevicePinObj(0)", "OruVCapSetWorkMode(0)"}));
+  EXPECT_EQ(graph_->threadHandle, nullptr);
+  EXPECT_FALSE(graph_->vcam.IsLoaded());
+  EXPECT_FALSE(graph_->instanceEvent.valid());
+  EXPECT_EQ(graph_->outputBuffer, nullptr);
+  EXPECT_EQ(graph_->pluginModule, nullptr);
+  EXPECT_EQ(plugin_.Uninits(), 1u);
+  EXPECT_EQ(graph_->Uninitialize(), 1);
+  EXPECT_EQ(vcam_.CallsFrom(released).size(), 2u);
+  EXPECT_EQ(plugin_.Uninits(), 1u);
+  EXPECT_EQ(fake_.builds.load(), builds + 1);
+  EXPECT_EQ(graph_->frameInterval, kDefaultFrameInterval);
+}
+
 TEST_F(RendGraphTest, ExceptionInTheLoopClosesAndReopensTheCamera) {
   StartAndSettle();
   fake_.throwOnStatus = true;
