@@ -13,6 +13,7 @@
 #include "platform/file.h"
 #include "platform/local_time.h"
 #include "platform/text.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -104,6 +105,7 @@ void WriteLogLine(const char* message) {
     line.pop_back();
     platform::AppendTextFile(kLogFile, line);
   } catch (...) {
+    platform::RethrowIfThreadEnd();
   }
 }
 
@@ -142,6 +144,7 @@ void TraceMessage(const char* format, ...) {
     while (!trimmed.empty() && IsLineBreak(trimmed.back())) trimmed.remove_suffix(1);
     AppendTraceFile(kTraceFile, trimmed, true);
   } catch (...) {
+    platform::RethrowIfThreadEnd();
   }
 }
 
@@ -186,6 +189,7 @@ int AppendTraceFile(const char* path, std::u16string_view text, bool addLineEnd)
     }
     out.Write(bytes.data(), bytes.size());
   } catch (...) {
+    platform::RethrowIfThreadEnd();
   }
   return 1;
 }

@@ -8,6 +8,7 @@
 #include "graph/diagnostics.h"
 #include "platform/process_list.h"
 #include "platform/text.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -82,6 +83,7 @@ int LaunchCompanionApp(const char16_t* path) {
     TraceMessage("Kestrel--CreateProcessAsUser  = %d: %s\n", started ? 1 : 0,
                  platform::Utf16ToUtf8(path).c_str());
   } catch (...) {
+    platform::RethrowIfThreadEnd();
   }
   return 0;
 }

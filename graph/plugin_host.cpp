@@ -5,6 +5,7 @@
 #include "graph/diagnostics.h"
 #include "platform/file.h"
 #include "platform/text.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -56,6 +57,7 @@ void CVDRendGraphImpl::AbortFramePlugin() {
     try {
       pfnAbort(instance);
     } catch (...) {
+      platform::RethrowIfThreadEnd();  // the worker may be ended by force while stopping
     }
   }
 }

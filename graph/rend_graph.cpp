@@ -56,6 +56,8 @@ uint32_t CThreadBase::ThreadEntry(void* self) {
   try {
     result = base->Run();
   } catch (...) {
+    // A forced end (Stop after its grace period) must unwind to the thread's start.
+    platform::RethrowIfThreadEnd();
     result = 0;
   }
   platform::UninitializeThreadCom();
@@ -219,9 +221,11 @@ uint32_t CVDRendGraphImpl::Run() {
         }
       }
     } catch (...) {
+      platform::RethrowIfThreadEnd();
       try {
         ShutDownVirtualCamera();
       } catch (...) {
+        platform::RethrowIfThreadEnd();
       }
     }
   }
@@ -281,6 +285,7 @@ void CVDRendGraphImpl::PollResolution() {
     if (threadId.load() == 0) return;
     ApplyResolution(packed, interval);
   } catch (...) {
+    platform::RethrowIfThreadEnd();
     LogMessage("Failed to get resolution");
   }
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "graph/rend_graph.h"
+#include "platform/event.h"
 
 namespace test {
 
@@ -83,20 +84,11 @@ class FakeGraph final : public CaptureGraphBackend, public GraphEventSource {
   }
 
   // From now on a build waits at its start until ReleaseBuilds; WaitBuildHeld answers once
-  // one is waiting there.
-  void HoldBuilds() {
-    std::lock_guard g(holdLock_);
-    hold_ = true;
-  }
-  bool WaitBuildHeld() {
-    std::unique_lock g(holdLock_);
-    return holdChanged_.wait_for(g, std::chrono::minutes(1), [&] { return held_ > 0; });
-  }
-  void ReleaseBuilds() {
-    std::lock_guard g(holdLock_);
-    hold_ = false;
-    holdChanged_.notify_all();
-  }
+  // one is waiting there. The wait is a platform event wait, where a forced end of the
+  // thread (Stop after its grace period) can take effect.
+  void HoldBuilds() { buildsGo_.Reset(); }
+  bool WaitBuildHeld() { return buildHeld_.Wait(60000) == platform::kWaitObject0; }
+  void ReleaseBuilds() { buildsGo_.Set(); }
 
   // The frame the streaming thread hands on, `count` more times.
   void SetFrame(const BitmapInfoHeader& header, std::vector<uint8_t> bytes) {
@@ -149,18 +141,14 @@ class FakeGraph final : public CaptureGraphBackend, public GraphEventSource {
   }
 
   void WaitWhileHeld() {
-    std::unique_lock g(holdLock_);
-    ++held_;
-    holdChanged_.notify_all();
-    holdChanged_.wait(g, [&] { return !hold_; });
-    --held_;
+    if (buildsGo_.Wait(0) == platform::kWaitObject0) return;
+    buildHeld_.Set();
+    buildsGo_.Wait(platform::kInfinite);
   }
 
   bool running_ = false;
-  std::mutex holdLock_;
-  std::condition_variable holdChanged_;
-  bool hold_ = false;
-  uint32_t held_ = 0;
+  platform::Event buildsGo_ = platform::Event::CreateLocal(true, true);
+  platform::Event buildHeld_ = platform::Event::CreateLocal(true, false);
   std::mutex eventLock_;
   std::condition_variable eventsDrained_;
   std::deque<Event> events_;

@@ -444,6 +444,27 @@ TEST_F(RendGraphTest, QuitEndsTheLoopWithoutHandlingTheRequestsBehindIt) {
   EXPECT_EQ(graph_->frameInterval, kDefaultFrameInterval);
 }
 
+TEST_F(RendGraphTest, WorkerStuckPastTheGraceIsEndedAndEverythingReleasedOnce) {
+  StartAndSettle();
+  fake_.HoldBuilds();
+  ASSERT_EQ(vcam_.ConsumerOpen(320, 240, 0), 1);
+  ASSERT_TRUE(fake_.WaitBuildHeld());
+  const size_t mark = Mark();
+  // The worker never sees WM_QUIT: Stop ends it by force after its 5000 ms grace, and the
+  // shutdown goes on without the worker's own sequence.
+  EXPECT_EQ(graph_->Uninitialize(), 1);
+  EXPECT_EQ(vcam_.CallsFrom(mark), (Calls{"OruVCapSetDevicePinObj(0)", "OruVCapSetWorkMode(0)"}));
+  EXPECT_EQ(graph_->threadHandle, nullptr);
+  EXPECT_EQ(graph_->threadId.load(), 0u);
+  EXPECT_FALSE(graph_->vcam.IsLoaded());
+  EXPECT_FALSE(graph_->closeDeviceEvent.valid());
+  EXPECT_EQ(graph_->pluginModule, nullptr);
+  EXPECT_EQ(plugin_.Uninits(), 1u);
+  EXPECT_EQ(graph_->Uninitialize(), 1);
+  EXPECT_EQ(vcam_.CallsFrom(mark).size(), 2u);
+  fake_.ReleaseBuilds();
+}
+
 TEST_F(RendGraphTest, ExceptionInTheLoopClosesAndReopensTheCamera) {
   StartAndSettle();
   fake_.throwOnStatus = true;
