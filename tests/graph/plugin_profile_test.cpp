@@ -164,31 +164,39 @@ TEST_F(ProfileTest, SwitchAndCountDecideTheAllowList) {
   }
 }
 
-TEST_F(ProfileTest, TruncatedFilesKeepOnlyWholeEntries) {
-  std::string full = ProfileFile(1, 3, {u"first", u"second", u"third"});
-  graph_.LoadCaptureProfile(Write(full.substr(0, 2280 + 520 + 300)).c_str());
-  EXPECT_EQ(Entries(), std::vector<std::u16string>{u"first"});
-  EXPECT_EQ(graph_.allowListEnabled, 1);
-
-  CVDRendGraphImpl partialHeader;
-  partialHeader.LoadCaptureProfile(Write(full.substr(0, 2000)).c_str());
-  EXPECT_EQ(partialHeader.allowListEnabled, 0);
-  EXPECT_TRUE(partialHeader.allowList.empty());
-}
-
-TEST_F(ProfileTest, HugeCountReadsOnlyWhatTheFileHolds) {
-  CVDRendGraphImpl graph;
-  graph.LoadCaptureProfile(Write(ProfileFile(1, 0xFFFFFFFFu, {u"only"})).c_str());
-  ASSERT_EQ(graph.allowList.size(), 1u);
-  EXPECT_EQ(std::u16string(graph.allowList[0].get()), u"only");
-}
-
-TEST_F(ProfileTest, EveryKeptEntryEndsWithNul) {
-  std::string bytes = ProfileFile(1, 1, {});
-  for (int i = 0; i < 260; ++i) bytes += test::Utf16Le(u"A");
-  graph_.LoadCaptureProfile(Write(bytes).c_str());
-  ASSERT_EQ(graph_.allowList.size(), 1u);
-  EXPECT_EQ(std::u16string(graph_.allowList[0].get()), std::u16string(259, u'A'));
+TEST_F(ProfileTest, ShortOrLyingFilesKeepOnlyWholeTerminatedEntries) {
+  const std::string full = ProfileFile(1, 3, {u"first", u"second", u"third"});
+  std::string unterminated = ProfileFile(1, 1, {});
+  for (int i = 0; i < 260; ++i) unterminated += test::Utf16Le(u"A");
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int32_t enabled;
+    std::vector<std::u16string> entries;
+  } cases[] = {
+      {"partial header", full.substr(0, 2000), 0, {}},
+      {"header one byte short", full.substr(0, 2279), 0, {}},
+      {"header alone", full.substr(0, 2280), 1, {}},
+      {"one entry and part of the next", full.substr(0, 2280 + 520 + 300), 1, {u"first"}},
+      {"two entries and one byte short of the third", full.substr(0, full.size() - 1), 1, {u"first", u"second"}},
+      {"count beyond the file", ProfileFile(1, 0xFFFFFFFFu, {u"only"}), 1, {u"only"}},
+      {"count 2^31 beyond the file", ProfileFile(1, 0x80000000u, {u"a", u"b"}), 1, {u"a", u"b"}},
+      {"entry without a terminator", unterminated, 1, {std::u16string(259, u'A')}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CVDRendGraphImpl graph;
+    graph.LoadCaptureProfile(Write(c.bytes).c_str());
+    EXPECT_EQ(graph.allowListEnabled, c.enabled);
+    std::vector<std::u16string> got;
+    for (const auto& e : graph.allowList) {
+      ASSERT_LT(std::char_traits<char16_t>::length(e.get()), kAllowListEntryChars);
+      got.emplace_back(e.get());
+    }
+    EXPECT_EQ(got, c.entries);
+    // Nothing was reserved for entries the file does not hold.
+    EXPECT_LE(graph.allowList.capacity(), 4u);
+  }
 }
 
 TEST_F(ProfileTest, MissingFileLeavesTheListOffAndEmpty) {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,15 +59,20 @@ class RendGraphTest : public test::ScratchTest {
     ASSERT_TRUE(plugin_.ok());
     vcam_.Reset();
     plugin_.Reset(test::PluginStandIn::kNormal);
+    MakeGraph();
+    g_companionRunning = 0;
+    g_launches = 0;
+    g_launchedPath.clear();
+  }
+  // A fresh object on the fake graph and the stand-in plug-in, retrying opens quickly.
+  void MakeGraph() {
+    if (graph_) graph_->Uninitialize();
     graph_ = std::make_unique<CVDRendGraphImpl>();
     graph_->captureGraph = &fake_;
     graph_->pluginFileName = test::kTestPluginFile;
     graph_->openRetryMs = 20;
     graph_->isProcessRunning = &FakeIsProcessRunning;
     graph_->launchCompanionApp = &FakeLaunch;
-    g_companionRunning = 0;
-    g_launches = 0;
-    g_launchedPath.clear();
   }
   void TearDown() override {
     if (graph_) graph_->Uninitialize();
@@ -94,26 +100,118 @@ class RendGraphTest : public test::ScratchTest {
 };
 
 TEST_F(RendGraphTest, StartupAndShutdownSequencesReachTheCameraInOrder) {
-  StartAndSettle();
-  EXPECT_EQ(vcam_.Calls(), kStartup);
-  const size_t mark = Mark();
-  EXPECT_EQ(graph_->Uninitialize(), 1);
-  Calls expected = kWorkerShutdown;
-  expected.push_back("OruVCapSetDevicePinObj(0)");  // Uninitialize's own StopGraph
-  expected.push_back("OruVCapSetWorkMode(0)");
-  EXPECT_EQ(vcam_.CallsFrom(mark), expected);
-  EXPECT_FALSE(graph_->vcam.IsLoaded());
-  EXPECT_EQ(plugin_.Inits(), 1u);
-  EXPECT_EQ(plugin_.Aborts(), 1u);
-  EXPECT_EQ(plugin_.Uninits(), 1u);
+  struct Case {
+    const char* name;
+    uint32_t support3D;
+    uint32_t openFailures;
+    std::optional<uint32_t> resize;  // the "Resize" setting, when set
+  } cases[] = {
+      {"plain", 0, 0, std::nullopt},
+      {"3D supported", 1, 0, std::nullopt},
+      {"open fails three times", 0, 3, std::nullopt},
+      {"resize mode 2, 3D, one failed open", 1, 1, 2u},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Clean();
+    vcam_.Reset();
+    plugin_.Reset(test::PluginStandIn::kNormal);
+    MakeGraph();
+    vcam_.SetSupport3D(c.support3D);
+    vcam_.SetOpenFailures(c.openFailures);
+    if (c.resize) test::SetDword("SOFTWARE\\Quillon\\Velmora", "Resize", *c.resize);
+
+    StartAndSettle();
+    Calls expected(c.openFailures, "OruFakeCaptureOpen()=fail");
+    expected.insert(expected.end(), kStartup.begin(), kStartup.end());
+    const size_t open = c.openFailures;
+    if (c.resize) expected[open + 2] = "OruVCapSetVideoResizeMode(" + std::to_string(*c.resize) + ")";
+    if (c.support3D) expected.insert(expected.begin() + static_cast<long>(open) + 5, "OruVCapSet3DNotification(event)");
+    EXPECT_EQ(vcam_.Calls(), expected);
+
+    // The worker undoes the registrations and closes the camera last; Uninitialize then
+    // stops the graph once more and reports idle.
+    const size_t mark = Mark();
+    EXPECT_EQ(graph_->Uninitialize(), 1);
+    Calls shutdown = kWorkerShutdown;
+    shutdown.push_back("OruVCapSetDevicePinObj(0)");
+    shutdown.push_back("OruVCapSetWorkMode(0)");
+    EXPECT_EQ(vcam_.CallsFrom(mark), shutdown);
+    EXPECT_EQ(plugin_.Inits(), 1u);
+    EXPECT_EQ(plugin_.Aborts(), 1u);
+    EXPECT_EQ(plugin_.Uninits(), 1u);
+  }
 }
 
-TEST_F(RendGraphTest, The3DEventIsRegisteredOnlyWhenSupported) {
-  vcam_.SetSupport3D(1);
-  StartAndSettle();
-  Calls expected = kStartup;
-  expected.insert(expected.begin() + 5, "OruVCapSet3DNotification(event)");
-  EXPECT_EQ(vcam_.Calls(), expected);
+TEST_F(RendGraphTest, UninitializeReleasesEverythingOnce) {
+  enum class Stage { NeverInitialized, RetryingOpen, Idle, Streaming };
+  struct Case {
+    const char* name;
+    Stage stage;
+    Calls calls;  // what the first Uninitialize makes the camera see
+    uint32_t uninits;
+  } cases[] = {
+      {"never initialised", Stage::NeverInitialized, {}, 0},
+      // The worker returns at its next check without a shutdown sequence: the camera was
+      // never opened, so it is never closed.
+      {"while the open is retried", Stage::RetryingOpen, {"OruVCapSetDevicePinObj(0)", "OruVCapSetWorkMode(0)"}, 1},
+      {"idle", Stage::Idle, {}, 1},
+      {"streaming", Stage::Streaming, {}, 1},
+  };
+  for (Case& c : cases) {
+    if (c.stage == Stage::Idle || c.stage == Stage::Streaming) {
+      c.calls = kWorkerShutdown;
+      c.calls.push_back("OruVCapSetDevicePinObj(0)");
+      c.calls.push_back("OruVCapSetWorkMode(0)");
+    }
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    vcam_.Reset();
+    plugin_.Reset(test::PluginStandIn::kNormal);
+    MakeGraph();
+    switch (c.stage) {
+      case Stage::NeverInitialized:
+        break;
+      case Stage::RetryingOpen:
+        vcam_.SetOpenFailures(0xFFFFFFFFu);
+        ASSERT_EQ(graph_->Initialize(0), 1);
+        ASSERT_TRUE(vcam_.WaitForCall("OruFakeCaptureOpen()=fail", 2));
+        break;
+      case Stage::Idle:
+        StartAndSettle();
+        break;
+      case Stage::Streaming:
+        StartAndSettle();
+        OpenAt(320, 240);
+        break;
+    }
+    const size_t mark = Mark();
+    EXPECT_EQ(graph_->Uninitialize(), 1);
+    Calls seen;
+    for (const auto& call : vcam_.CallsFrom(mark))
+      if (call != "OruFakeCaptureOpen()=fail") seen.push_back(call);  // a last retry may come first
+    EXPECT_EQ(seen, c.calls);
+    EXPECT_EQ(vcam_.CountCalls("OruFakeCaptureOpen()"), c.stage >= Stage::Idle ? 1u : 0u);
+    EXPECT_EQ(graph_->threadHandle, nullptr);
+    EXPECT_EQ(graph_->threadId.load(), 0u);
+    EXPECT_EQ(graph_->running.load(), 0);
+    EXPECT_FALSE(graph_->vcam.IsLoaded());
+    EXPECT_FALSE(graph_->closeDeviceEvent.valid());
+    EXPECT_FALSE(graph_->deviceEvent.valid());
+    EXPECT_FALSE(graph_->instanceEvent.valid());
+    EXPECT_FALSE(graph_->event3D.valid());
+    EXPECT_EQ(graph_->pluginModule, nullptr);
+    EXPECT_EQ(graph_->outputBuffer, nullptr);
+    EXPECT_EQ(graph_->currentResolution.load(), 0u);
+    EXPECT_EQ(plugin_.Uninits(), c.uninits);
+
+    // The second call returns 1 and does nothing.
+    const size_t again = Mark();
+    EXPECT_EQ(graph_->Uninitialize(), 1);
+    EXPECT_EQ(vcam_.CallsFrom(again), Calls{});
+    EXPECT_EQ(plugin_.Uninits(), c.uninits);
+  }
 }
 
 TEST_F(RendGraphTest, BusyPictureIsTheBlackFrameWithoutDevBusyBmp) {
@@ -130,50 +228,6 @@ TEST_F(RendGraphTest, BusyPictureIsTheBlackFrameWithoutDevBusyBmp) {
     ASSERT_EQ(logo[i + 2], 16);
     ASSERT_EQ(logo[i + 3], 128);
   }
-}
-
-TEST_F(RendGraphTest, OpenIsRetriedUntilItSucceeds) {
-  vcam_.SetOpenFailures(3);
-  StartAndSettle();
-  Calls expected = {"OruFakeCaptureOpen()=fail", "OruFakeCaptureOpen()=fail",
-                    "OruFakeCaptureOpen()=fail"};
-  expected.insert(expected.end(), kStartup.begin(), kStartup.end());
-  EXPECT_EQ(vcam_.Calls(), expected);
-}
-
-TEST_F(RendGraphTest, UninitializeDuringOpenRetriesReleasesEverythingOnce) {
-  vcam_.SetOpenFailures(0xFFFFFFFFu);
-  ASSERT_EQ(graph_->Initialize(0), 1);
-  ASSERT_TRUE(vcam_.WaitForCall("OruFakeCaptureOpen()=fail", 2));
-  EXPECT_EQ(graph_->Uninitialize(), 1);
-  EXPECT_EQ(graph_->threadHandle, nullptr);
-  EXPECT_FALSE(graph_->vcam.IsLoaded());
-  EXPECT_FALSE(graph_->closeDeviceEvent.valid());
-  EXPECT_FALSE(graph_->event3D.valid());
-  EXPECT_EQ(graph_->pluginModule, nullptr);
-  EXPECT_EQ(plugin_.Uninits(), 1u);
-  // The camera was never opened, so it is never closed.
-  EXPECT_EQ(vcam_.CountCalls("OruFakeCaptureClose()"), 0u);
-  EXPECT_EQ(vcam_.CountCalls("OruFakeCaptureOpen()"), 0u);
-
-  const size_t mark = Mark();
-  EXPECT_EQ(graph_->Uninitialize(), 1);
-  EXPECT_EQ(vcam_.CallsFrom(mark), Calls{});
-  EXPECT_EQ(plugin_.Uninits(), 1u);
-}
-
-TEST_F(RendGraphTest, UninitializeTwiceDoesNothingTheSecondTime) {
-  StartAndSettle();
-  EXPECT_EQ(graph_->Uninitialize(), 1);
-  const size_t mark = Mark();
-  EXPECT_EQ(graph_->Uninitialize(), 1);
-  EXPECT_EQ(vcam_.CallsFrom(mark), Calls{});
-  EXPECT_EQ(plugin_.Uninits(), 1u);
-}
-
-TEST_F(RendGraphTest, UninitializeWithoutInitializeReturnsOne) {
-  EXPECT_EQ(graph_->Uninitialize(), 1);
-  EXPECT_EQ(vcam_.CallCount(), 0u);
 }
 
 TEST_F(RendGraphTest, SucceedingRequestReportsStreamingAndRecordsTheResolution) {
