@@ -1,6 +1,6 @@
 // The plug-in host against the real Frameport library, loaded by the file name the host uses:
-// frames pass unchanged while no client is registered, a client process registered through
-// the real registration transport rewrites what reaches the virtual camera, the plug-in
+// frames pass unchanged while no client is registered, the sample client (oruclient) registered
+// through the real registration transport rewrites what reaches the virtual camera, the plug-in
 // outlives graph stops, and its release stops the registration server. Registrations made
 // from this process go through the OruTether library that Frameport itself loaded (a
 // receiver in the sender's own process is registered but never handed a frame).
@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "tests/graph/fake_graph.h"
 #include "tests/graph/standins.h"
 #include "tests/graph/test_env.h"
+#include "platform/program.h"
 #include "tests/plugin/plugin_test_support.h"
 
 namespace {
@@ -42,9 +44,9 @@ const platform::ModuleHandle g_keepOruTether = platform::LoadModule("OruTether.d
 
 int32_t IgnoreFrame(TetherMessageInfo*, void*, void*) { return 0; }
 
-// What the client program makes of every pixel byte.
-Bytes Stamped(Bytes b, uint8_t tag) {
-  for (auto& v : b) v = plugin_test::Stamp(v, tag);
+// What the sample client's "invert" effect makes of a frame's pixels.
+Bytes Inverted(Bytes b) {
+  for (auto& v : b) v = static_cast<uint8_t>(255 - v);
   return b;
 }
 
@@ -98,26 +100,27 @@ class Tether {
 
 std::u16string UniqueChannel() { return plugin_test::U16(plugin_test::UniqueName("host")); }
 
-std::string ProgramBeside(const char* name) {
+// A program of the build, given relative to the build folder (the parent of the tests').
+std::string BuildPath(std::string relative) {
   const std::string self = platform::CurrentExecutablePath();
-  const size_t slash = self.find_last_of("\\/");
-  const bool exe = self.size() > 4 && self.compare(self.size() - 4, 4, ".exe") == 0;
-  return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) + name + (exe ? ".exe" : "");
+  const std::string tests = self.substr(0, self.find_last_of("\\/"));
+  for (char& c : relative)
+    if (c == '/') c = platform::kPathSeparator;
+  return tests.substr(0, tests.find_last_of("\\/") + 1) + relative;
 }
 
-// A client process (the plug-in tests' peer program) that registers a channel with the
-// capture service's registration pipe and stamps every pixel byte of each frame with `tag`.
+// The sample client, inverting every frame on a channel it registers with the capture
+// service's own registration pipe.
 class ClientProcess {
  public:
-  ClientProcess(uint32_t key, uint8_t tag)
-      : ready_(plugin_test::UniqueName("ready")), quit_(plugin_test::UniqueName("quit")) {
+  ClientProcess(const std::string& key, const std::string& countFile)
+      : ready_(plugin_test::UniqueName("ready")), quit_(plugin_test::UniqueName("quit")), countFile_(countFile) {
     readyEvent_ = platform::Event::CreateNamed(plugin_test::U16(ready_).c_str(), true, false);
     quitEvent_ = platform::Event::CreateNamed(plugin_test::U16(quit_).c_str(), true, false);
-    const std::u16string pipe = kRegistrationPipeName;
-    process_ = platform::SpawnProcess(
-        ProgramBeside("frameport_peer"),
-        {"client", std::string(pipe.begin(), pipe.end()), plugin_test::UniqueName("chan"), std::to_string(key),
-         std::to_string(40 + kLargestFrame), "stamp", std::to_string(tag), ready_, quit_});
+    process_ = platform::SpawnProcess(BuildPath(KESTREL_ORUCLIENT),
+                                      {"--key", key, "--effect", "invert", "--capacity", std::to_string(40 + kLargestFrame),
+                                       "--ready-event", ready_, "--quit-event", quit_, "--count-file", countFile_,
+                                       plugin_test::UniqueName("chan")});
   }
   ~ClientProcess() { Quit(); }
 
@@ -129,7 +132,7 @@ class ClientProcess {
       if (process_ == nullptr || platform::WaitProcess(process_, 0) == platform::kWaitObject0) return false;
     }
   }
-  // Deletes its receiver (which unregisters it) and waits for it to end; its exit code.
+  // Lets it unregister and end; its exit code.
   uint32_t Quit() {
     uint32_t code = 0xFFFFFFFFu;
     if (process_ == nullptr) return code;
@@ -143,9 +146,14 @@ class ClientProcess {
     process_ = nullptr;
     return code;
   }
+  // The frame count it wrote when it ended, or -1.
+  int64_t Count() const {
+    const std::optional<std::string> text = test::ReadBytes(countFile_);
+    return text && !text->empty() ? std::stoll(*text) : -1;
+  }
 
  private:
-  std::string ready_, quit_;
+  std::string ready_, quit_, countFile_;
   platform::Event readyEvent_, quitEvent_;
   platform::ProcessObject* process_ = nullptr;
 };
@@ -206,16 +214,6 @@ class FrameportHostTest : public test::ScratchTest {
     vcam_.GetLastFrame(nullptr, got.data(), static_cast<uint32_t>(got.size()));
     return got;
   }
-  // Streams `frame` one at a time until the camera receives `expected`: a new client's
-  // channel is served once the plug-in's end has counted it, at its next poll.
-  bool StreamUntil(const BitmapInfoHeader& h, const Bytes& frame, const Bytes& expected) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(test::kWaitMs);
-    do {
-      if (Stream(h, frame, 1) == expected) return true;
-    } while (std::chrono::steady_clock::now() < end);
-    return false;
-  }
-
   test::VcamStandIn vcam_;
   Tether tether_;
   test::FakeGraph fake_;
@@ -267,12 +265,18 @@ TEST_F(FrameportHostTest, AClientProcessRewritesWhatTheCameraGetsAcrossGraphStop
   StartAndSettle();
   const uintptr_t instance = graph_->pluginInstance.load();
   ASSERT_NE(instance, 0u);
-  constexpr uint8_t kTag = 7;
-  ClientProcess client(0x20001, kTag);
+  ClientProcess client("2:1", test::Join(dir_, "count.txt"));
   ASSERT_TRUE(client.WaitReady());
   OpenAt(16, 4);
   const Bytes first = Pattern(128, 1);
-  ASSERT_TRUE(StreamUntil(Yuy2(16, 4), first, Stamped(first, kTag)));
+  // A new client's channel is served once the plug-in's end has counted it, at its next poll.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(test::kWaitMs);
+  bool served = false;
+  while (!served && std::chrono::steady_clock::now() < end) {
+    served = Stream(Yuy2(16, 4), first, 1) == Inverted(first);
+  }
+  ASSERT_TRUE(served);
+  uint64_t inverted = 1;
   CloseCamera();
 
   // Each stop aborts the plug-in; its instance and its client stay and serve the next graph,
@@ -292,13 +296,16 @@ TEST_F(FrameportHostTest, AClientProcessRewritesWhatTheCameraGetsAcrossGraphStop
       ScaleYuy2(frame.data(), s.frameWidth, s.frameHeight, s.frameWidth * 2, output.data(),
                 static_cast<int32_t>(s.width), static_cast<int32_t>(s.height), static_cast<int32_t>(s.width * 2));
     }
-    EXPECT_EQ(Stream(Yuy2(s.frameWidth, s.frameHeight), frame, 2), Stamped(output, kTag));
+    EXPECT_EQ(Stream(Yuy2(s.frameWidth, s.frameHeight), frame, 2), Inverted(output));
+    inverted += 2;
     CloseCamera();
     EXPECT_EQ(graph_->pluginInstance.load(), instance);
   }
 
-  // Once the client has gone (and unregistered), frames pass unchanged again.
+  // Once the client has gone (and unregistered), frames pass unchanged again. It saw every
+  // frame it inverted, and no other.
   EXPECT_EQ(client.Quit(), 0u);
+  EXPECT_EQ(client.Count(), static_cast<int64_t>(inverted));
   OpenAt(16, 4);
   const Bytes frame = Pattern(128, 9);
   EXPECT_EQ(Stream(Yuy2(16, 4), frame, 1), frame);

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -21,6 +20,7 @@
 #include "plugin/frameport.h"
 #include "platform/child_process.h"
 #include "platform/event.h"
+#include "platform/file.h"
 #include "platform/message_pipe.h"
 #include "platform/process_usage.h"
 #include "platform/program.h"
@@ -144,15 +144,14 @@ class Client {
  public:
   Client(const std::u16string& pipe, const ClientOptions& o)
       : channel_(UniqueName("ch")), ready_(UniqueName("ready")), quit_(UniqueName("quit")),
-        countFile_((std::filesystem::temp_directory_path() / (UniqueName("count") + ".txt")).string()),
+        countFile_(platform::JoinPath(platform::TemporaryDirectory(), UniqueName("count") + ".txt")),
         readyEvent_(platform::Event::CreateNamed(U16(ready_).c_str(), true, false)),
         quitEvent_(platform::Event::CreateNamed(U16(quit_).c_str(), true, false)),
         process_(BuildPath(KESTREL_ORUCLIENT), Arguments(pipe, o)) {}
   ~Client() {
     quitEvent_.Set();
     process_.ExitCode();
-    std::error_code ec;
-    std::filesystem::remove(countFile_, ec);
+    platform::DeleteFileAt(countFile_.c_str());
   }
 
   bool WaitReady() {
