@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -22,11 +21,11 @@
 #include "platform/child_process.h"
 #include "platform/event.h"
 #include "platform/module.h"
+#include "platform/program.h"
 #include "platform/thread.h"
 #include "tests/graph/fake_graph.h"
 #include "tests/graph/standins.h"
 #include "tests/graph/test_env.h"
-#include "platform/program.h"
 #include "tests/plugin/plugin_test_support.h"
 
 namespace {
