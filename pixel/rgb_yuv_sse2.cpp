@@ -11,6 +11,7 @@
 namespace {
 
 inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void Store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
 inline __m128i Coeffs(int16_t lo, int16_t hi) {
   return _mm_set_epi16(hi, lo, hi, lo, hi, lo, hi, lo);
@@ -61,27 +62,27 @@ inline __m128i Pick(__m128i a, __m128i b) {
   return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), Order));
 }
 
-// Eight RGB32 pixels to four YUY2 macropixels; chroma from the pair averages
-// (R0 + R1) >> 1 etc., shifted by 8. Each macropixel is assembled in its own 32-bit
-// lane; no value can leave 0..255 here, so the saturation never applies.
-inline void YUY2Block(uint8_t* dst, const uint8_t* src, const uint8_t* ahead) {
-  _mm_prefetch(reinterpret_cast<const char*>(ahead), _MM_HINT_T0);
-  const __m128i a = Load(src), b = Load(src + 16);
+// Eight RGB32 pixels (a: pixels 0-3, b: 4-7) to four YUY2 macropixels, each pair in its
+// own 32-bit lane from here on. Luma is exact; chroma comes from the truncated pair
+// averages, shifted by 8. Both stay within 0..255, so nothing needs saturating.
+inline __m128i YUY2Block(__m128i a, __m128i b) {
   const __m128i even = Pick<_MM_SHUFFLE(2, 0, 2, 0)>(a, b), odd = Pick<_MM_SHUFFLE(3, 1, 3, 1)>(a, b);
-  // Truncated byte average: the rounded-up average less the lost half.
-  const __m128i avg = _mm_sub_epi8(_mm_avg_epu8(even, odd), _mm_and_si128(_mm_xor_si128(even, odd), _mm_set1_epi8(1)));
-  const Channels e = Split(even), o = Split(odd), m = Split(avg);
-  const __m128i y0 = _mm_add_epi32(_mm_madd_epi16(e.br, Coeffs(25, 66)), _mm_madd_epi16(e.gx, Coeffs(129, 0)));
-  const __m128i y1 = _mm_add_epi32(_mm_madd_epi16(o.br, Coeffs(25, 66)), _mm_madd_epi16(o.gx, Coeffs(129, 0)));
-  // 128 << 8 added before the shift is 128 added after it; the sums then stay positive.
-  const __m128i half = _mm_set1_epi32(0x8000);
-  const __m128i u = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(m.br, Coeffs(112, -38)), _mm_madd_epi16(m.gx, Coeffs(-74, 0))), half);
-  const __m128i v = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(m.br, Coeffs(-18, 112)), _mm_madd_epi16(m.gx, Coeffs(-94, 0))), half);
-  // Y0 in byte 0, U in byte 1, Y1 in byte 2, V in byte 3; then 16 added to both Y bytes.
-  __m128i out = _mm_or_si128(_mm_srli_epi32(y0, 8), _mm_and_si128(u, _mm_set1_epi32(0x0000FF00)));
-  out = _mm_or_si128(out, _mm_and_si128(_mm_slli_epi32(y1, 8), _mm_set1_epi32(0x00FF0000)));
-  out = _mm_or_si128(out, _mm_and_si128(_mm_slli_epi32(v, 16), _mm_set1_epi32(static_cast<int>(0xFF000000u))));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_add_epi32(out, _mm_set1_epi32(0x00100010)));
+  const Channels e = Split(even), o = Split(odd);
+  // Luma sums, below 65536: the even pixel's in the low half of each lane, the odd one's
+  // in the high half; their high bytes are the two Y values.
+  const __m128i ye = _mm_add_epi32(_mm_madd_epi16(e.br, Coeffs(25, 66)), _mm_madd_epi16(e.gx, Coeffs(129, 0)));
+  const __m128i yo = _mm_add_epi32(_mm_madd_epi16(o.br, Coeffs(25, 66)), _mm_madd_epi16(o.gx, Coeffs(129, 0)));
+  const __m128i luma = _mm_srli_epi16(_mm_add_epi32(ye, _mm_slli_epi32(yo, 16)), 8);
+  // Pair averages in 16-bit lanes: (c0 + c1) >> 1 per channel.
+  const __m128i br = _mm_srli_epi16(_mm_add_epi16(e.br, o.br), 1);
+  const __m128i gx = _mm_srli_epi16(_mm_add_epi16(e.gx, o.gx), 1);
+  const __m128i u = _mm_add_epi32(_mm_madd_epi16(br, Coeffs(112, -38)), _mm_madd_epi16(gx, Coeffs(-74, 0)));
+  const __m128i v = _mm_add_epi32(_mm_madd_epi16(br, Coeffs(-18, 112)), _mm_madd_epi16(gx, Coeffs(-94, 0)));
+  // U >> 8 into byte 1 and V >> 8 into byte 3 (two's complement low bytes, 128 added
+  // below), next to Y in bytes 0 and 2.
+  const __m128i uv = _mm_or_si128(_mm_and_si128(u, _mm_set1_epi32(0x0000FF00)),
+                                  _mm_and_si128(_mm_slli_epi32(v, 16), _mm_set1_epi32(static_cast<int>(0xFF000000u))));
+  return _mm_add_epi8(_mm_or_si128(luma, uv), _mm_set1_epi32(static_cast<int>(0x80108010u)));
 }
 
 inline uint32_t Load32(const uint8_t* p) {
@@ -159,13 +160,25 @@ void ToI420(uint8_t* y, uint8_t* u, uint8_t* v, int32_t yStride, int32_t chromaS
 
 void RGB32ToYUY2_SSE2(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcStride,
                       uint32_t width, int32_t height) {
-  const uint32_t blocks = width / 8;
+  // Two blocks (one source cache line) per step, then a last whole block, then the rest.
+  const uint32_t steps = width / 16;
+  const bool lastBlock = (width & 8) != 0;
   const uint32_t rest = (width % 8) / 2;
   // The next row in reading order is fetched while this one is converted: rows read
   // bottom-up defeat the hardware's sequential prefetch.
   const ptrdiff_t next = height < 0 ? -static_cast<ptrdiff_t>(srcStride) : srcStride;
   WalkRows(dst, dstStride, src, srcStride, height, [=](uint8_t* d, const uint8_t* s) {
-    for (uint32_t b = 0; b < blocks; ++b, d += 16, s += 32) YUY2Block(d, s, s + next);
+    for (uint32_t k = 0; k < steps; ++k, d += 32, s += 64) {
+      _mm_prefetch(reinterpret_cast<const char*>(s + next), _MM_HINT_T0);
+      Store(d, YUY2Block(Load(s), Load(s + 16)));
+      Store(d + 16, YUY2Block(Load(s + 32), Load(s + 48)));
+    }
+    if (lastBlock) {
+      _mm_prefetch(reinterpret_cast<const char*>(s + next), _MM_HINT_T0);
+      Store(d, YUY2Block(Load(s), Load(s + 16)));
+      d += 16;
+      s += 32;
+    }
     RGB32ToYUY2Row_C(d, s, rest);
   });
 }
