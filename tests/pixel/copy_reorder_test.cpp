@@ -213,7 +213,7 @@ TEST(Dispatch, InitialisationProbesOnceAndRepublishes) {
 
 // After an MMX kernel the x87 unit must be usable again (EMMS); on i686 doubles use it.
 TEST(Dispatch, MmxVariantsLeaveFloatingPointUsable) {
-  if (!Supported(FEATURE_MMX)) GTEST_SKIP() << "no MMX";
+  if (!Supported(FEATURE_MMX)) return;
   uint8_t src[64] = {1}, dst[64];
   volatile double x = 1.5;
   const PackedKernelFn kernels[] = {UYVYToYUY2_MMX, YUY2ToVYUY_MMX, YVYUToYUY2_MMX, CopyYUY2_MMX};
