@@ -15,6 +15,9 @@ struct ProcessObject;  // opaque
 // Starts `program` with `args` (argv[1]...), inheriting the environment and standard
 // streams. Null on failure.
 ProcessObject* SpawnProcess(const std::string& program, const std::vector<std::string>& args);
+// Starts `program` with a command-line text after its name: on Windows the text is passed
+// as it is; on Linux it is split into words at blanks (no quoting).
+ProcessObject* SpawnProcessWithCommandLine(const std::string& program, const std::string& text);
 // kWaitObject0 once it has ended, kWaitTimeout or kWaitFailed.
 uint32_t WaitProcess(ProcessObject* process, uint32_t timeoutMs);
 // The exit code of an ended process (128 + signal number for one ended by a signal on Linux).

@@ -1,10 +1,13 @@
-// A child program started with separate arguments, waited for with a bound, or ended.
-// Used by tests and tools to run peers; the service itself never needs it.
+// Owner of one child process (see child_process.h): started with separate arguments or a
+// command-line text, waited for with a bound, ended when the owner goes. Used by tests and
+// tools to run peers; the service itself never needs it.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/child_process.h"
 
 namespace platform {
 
@@ -21,19 +24,16 @@ class Subprocess {
   // Starts `program` with a command-line text after its name: on Windows the text is passed
   // as it is; on Linux it is split into words at blanks (no quoting).
   bool StartWithCommandLine(const std::string& program, const std::string& text);
-  uint32_t Pid() const { return pid_; }
+  uint32_t Pid() const { return GetProcessId(process_); }
   // Waits up to `timeoutMs` for the end; true with the exit code once it has ended.
   bool Wait(uint32_t timeoutMs, int* exitCode);
   // Ends it at once and reaps it.
   void Kill();
 
  private:
-  bool StartLine(const std::string& program, const std::u16string& tail);
+  bool Adopt(ProcessObject* process);
 
-  intptr_t handle_ = -1;  // process HANDLE on Windows, pidfd on Linux
-  uint32_t pid_ = 0;
-  bool ended_ = false;
-  int exitCode_ = 0;
+  ProcessObject* process_ = nullptr;
 };
 
 }  // namespace platform

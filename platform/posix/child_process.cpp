@@ -58,6 +58,16 @@ ProcessObject* SpawnProcess(const std::string& program, const std::vector<std::s
   return p;
 }
 
+ProcessObject* SpawnProcessWithCommandLine(const std::string& program, const std::string& text) {
+  std::vector<std::string> words;
+  for (size_t start = text.find_first_not_of(' '); start != std::string::npos;) {
+    const size_t end = text.find(' ', start);
+    words.push_back(text.substr(start, end - start));
+    start = end == std::string::npos ? end : text.find_first_not_of(' ', end);
+  }
+  return SpawnProcess(program, words);
+}
+
 uint32_t WaitProcess(ProcessObject* p, uint32_t timeoutMs) {
   if (p == nullptr) return kWaitFailed;
   if (p->reaped) return kWaitObject0;

@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <new>
+#include <string>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -21,7 +23,7 @@ std::wstring Widen(const std::string& s) {
 // Quotes one argument the way the C runtime splits a command line.
 void AppendQuoted(std::wstring* line, const std::wstring& arg) {
   if (!line->empty()) line->push_back(L' ');
-  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
     line->append(arg);
     return;
   }
@@ -40,6 +42,15 @@ void AppendQuoted(std::wstring* line, const std::wstring& arg) {
   line->push_back(L'"');
 }
 
+ProcessObject* Spawn(const std::wstring& exe, std::wstring line) {
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return nullptr;
+  CloseHandle(pi.hThread);
+  return reinterpret_cast<ProcessObject*>(pi.hProcess);
+}
+
 }  // namespace
 
 ProcessObject* SpawnProcess(const std::string& program, const std::vector<std::string>& args) {
@@ -47,12 +58,14 @@ ProcessObject* SpawnProcess(const std::string& program, const std::vector<std::s
   std::wstring line;
   AppendQuoted(&line, exe);
   for (const std::string& a : args) AppendQuoted(&line, Widen(a));
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return nullptr;
-  CloseHandle(pi.hThread);
-  return reinterpret_cast<ProcessObject*>(pi.hProcess);
+  return Spawn(exe, std::move(line));
+}
+
+ProcessObject* SpawnProcessWithCommandLine(const std::string& program, const std::string& text) {
+  const std::wstring exe = Widen(program);
+  std::wstring line;
+  AppendQuoted(&line, exe);
+  return Spawn(exe, line + L" " + Widen(text));
 }
 
 uint32_t WaitProcess(ProcessObject* p, uint32_t timeoutMs) {
