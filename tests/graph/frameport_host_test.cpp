@@ -49,17 +49,6 @@ Bytes Inverted(Bytes b) {
   return b;
 }
 
-BitmapInfoHeader Yuy2(int32_t width, int32_t height) {
-  BitmapInfoHeader h{};
-  h.biSize = 40;
-  h.biWidth = width;
-  h.biHeight = height;
-  h.biBitCount = 16;
-  h.biCompression = kFourccYUY2;
-  h.biSizeImage = DibStride(static_cast<uint32_t>(width), 16) * static_cast<uint32_t>(height);
-  return h;
-}
-
 Bytes Pattern(size_t n, uint8_t seed) {
   Bytes b(n);
   for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 7 + seed);
@@ -99,15 +88,6 @@ class Tether {
 
 std::u16string UniqueChannel() { return plugin_test::U16(plugin_test::UniqueName("host")); }
 
-// A program of the build, given relative to the build folder (the parent of the tests').
-std::string BuildPath(std::string relative) {
-  const std::string self = platform::CurrentExecutablePath();
-  const std::string tests = self.substr(0, self.find_last_of("\\/"));
-  for (char& c : relative)
-    if (c == '/') c = platform::kPathSeparator;
-  return tests.substr(0, tests.find_last_of("\\/") + 1) + relative;
-}
-
 // The sample client, inverting every frame on a channel it registers with the capture
 // service's own registration pipe.
 class ClientProcess {
@@ -116,7 +96,7 @@ class ClientProcess {
       : ready_(plugin_test::UniqueName("ready")), quit_(plugin_test::UniqueName("quit")), countFile_(countFile) {
     readyEvent_ = platform::Event::CreateNamed(plugin_test::U16(ready_).c_str(), true, false);
     quitEvent_ = platform::Event::CreateNamed(plugin_test::U16(quit_).c_str(), true, false);
-    process_ = platform::SpawnProcess(BuildPath(KESTREL_ORUCLIENT),
+    process_ = platform::SpawnProcess(plugin_test::BuildPath(KESTREL_ORUCLIENT),
                                       {"--key", key, "--effect", "invert", "--capacity", std::to_string(40 + kLargestFrame),
                                        "--ready-event", ready_, "--quit-event", quit_, "--count-file", countFile_,
                                        plugin_test::UniqueName("chan")});
@@ -254,7 +234,7 @@ TEST_F(FrameportHostTest, FramesPassUnchangedWithoutAClient) {
   ASSERT_NE(graph_->pluginInstance.load(), 0u);
   OpenAt(16, 4);
   const Bytes frame = Pattern(128, 3);
-  EXPECT_EQ(Stream(Yuy2(16, 4), frame, 3), frame);
+  EXPECT_EQ(Stream(test::Yuy2Header(16, 4), frame, 3), frame);
   BitmapInfoHeader h{};
   vcam_.GetLastFrame(&h, nullptr, 0);
   EXPECT_EQ(h.biSizeImage, 128u);
@@ -272,7 +252,7 @@ TEST_F(FrameportHostTest, AClientProcessRewritesWhatTheCameraGetsAcrossGraphStop
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(test::kWaitMs);
   bool served = false;
   while (!served && std::chrono::steady_clock::now() < end) {
-    served = Stream(Yuy2(16, 4), first, 1) == Inverted(first);
+    served = Stream(test::Yuy2Header(16, 4), first, 1) == Inverted(first);
   }
   ASSERT_TRUE(served);
   uint64_t inverted = 1;
@@ -295,7 +275,7 @@ TEST_F(FrameportHostTest, AClientProcessRewritesWhatTheCameraGetsAcrossGraphStop
       ScaleYuy2(frame.data(), s.frameWidth, s.frameHeight, s.frameWidth * 2, output.data(),
                 static_cast<int32_t>(s.width), static_cast<int32_t>(s.height), static_cast<int32_t>(s.width * 2));
     }
-    EXPECT_EQ(Stream(Yuy2(s.frameWidth, s.frameHeight), frame, 2), Inverted(output));
+    EXPECT_EQ(Stream(test::Yuy2Header(s.frameWidth, s.frameHeight), frame, 2), Inverted(output));
     inverted += 2;
     CloseCamera();
     EXPECT_EQ(graph_->pluginInstance.load(), instance);
@@ -307,7 +287,7 @@ TEST_F(FrameportHostTest, AClientProcessRewritesWhatTheCameraGetsAcrossGraphStop
   EXPECT_EQ(client.Count(), static_cast<int64_t>(inverted));
   OpenAt(16, 4);
   const Bytes frame = Pattern(128, 9);
-  EXPECT_EQ(Stream(Yuy2(16, 4), frame, 1), frame);
+  EXPECT_EQ(Stream(test::Yuy2Header(16, 4), frame, 1), frame);
 }
 
 TEST_F(FrameportHostTest, UninitializeReleasesThePlugIn) {

@@ -14,6 +14,19 @@
 
 namespace test {
 
+// A YUY2 frame header of the given size; biSizeImage holds exactly its rows.
+inline BitmapInfoHeader Yuy2Header(int32_t width, int32_t height) {
+  BitmapInfoHeader h{};
+  h.biSize = 40;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biBitCount = 16;
+  h.biCompression = kFourccYUY2;
+  h.biSizeImage = DibStride(static_cast<uint32_t>(width < 0 ? -width : width), 16) *
+                  static_cast<uint32_t>(height < 0 ? -height : height);
+  return h;
+}
+
 // Generous bound for anything a test waits for.
 inline constexpr uint32_t kWaitMs = 60000;
 

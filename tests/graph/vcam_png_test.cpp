@@ -36,18 +36,6 @@ bool ReadPng(const std::string& path, Png* out) {
   return ok;
 }
 
-BitmapInfoHeader Yuy2Header(int32_t width, int32_t height) {
-  BitmapInfoHeader h{};
-  h.biSize = 40;
-  h.biWidth = width;
-  h.biHeight = height;
-  h.biBitCount = 16;
-  h.biCompression = kFourccYUY2;
-  h.biSizeImage = DibStride(static_cast<uint32_t>(width < 0 ? -width : width), 16) *
-                  static_cast<uint32_t>(height < 0 ? -height : height);
-  return h;
-}
-
 class VcamPngTest : public test::ScratchTest {
  protected:
   void SetUp() override {
@@ -70,7 +58,7 @@ TEST_F(VcamPngTest, LastFrameIsWrittenAsRgbAndReadsBack) {
       235, 128, 16, 128,   126, 128, 126, 128,   81, 90, 145, 240,  // white black | grey grey | red
       41, 240, 41, 110,    16, 128, 235, 128,    170, 166, 0, 16,   // blue blue | black white | cyan
   };
-  Deliver(Yuy2Header(5, 2), frame);
+  Deliver(test::Yuy2Header(5, 2), frame);
   ASSERT_EQ(vcam_.WriteLastFramePNG(path_.c_str()), 1);
   Png png;
   ASSERT_TRUE(ReadPng(path_, &png));
@@ -106,7 +94,7 @@ TEST_F(VcamPngTest, EveryRowOfALargerFrameReadsBack) {
       p[1] = p[3] = 128;
     }
   }
-  Deliver(Yuy2Header(w, h), frame);
+  Deliver(test::Yuy2Header(w, h), frame);
   ASSERT_EQ(vcam_.WriteLastFramePNG(path_.c_str()), 1);
   Png png;
   ASSERT_TRUE(ReadPng(path_, &png));
@@ -130,11 +118,11 @@ TEST_F(VcamPngTest, NothingIsWrittenWithoutAWholeYuy2Frame) {
     BitmapInfoHeader header;
     size_t bytes;
   } cases[] = {
-      {"bytes short of the rows", Yuy2Header(8, 4), 8 * 2 * 4 - 1},
-      {"another code", [] { BitmapInfoHeader h = Yuy2Header(8, 4); h.biCompression = kFourccUYVY; return h; }(), 64},
-      {"zero width", Yuy2Header(0, 4), 64},
-      {"height beyond 65535", Yuy2Header(2, 70000), 4 * 70000},
-      {"lowest height", [] { BitmapInfoHeader h = Yuy2Header(2, 2); h.biHeight = INT32_MIN; return h; }(), 64},
+      {"bytes short of the rows", test::Yuy2Header(8, 4), 8 * 2 * 4 - 1},
+      {"another code", [] { BitmapInfoHeader h = test::Yuy2Header(8, 4); h.biCompression = kFourccUYVY; return h; }(), 64},
+      {"zero width", test::Yuy2Header(0, 4), 64},
+      {"height beyond 65535", test::Yuy2Header(2, 70000), 4 * 70000},
+      {"lowest height", [] { BitmapInfoHeader h = test::Yuy2Header(2, 2); h.biHeight = INT32_MIN; return h; }(), 64},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -142,7 +130,7 @@ TEST_F(VcamPngTest, NothingIsWrittenWithoutAWholeYuy2Frame) {
     EXPECT_EQ(vcam_.WriteLastFramePNG(path_.c_str()), 0);
     EXPECT_FALSE(platform::FileExists(path_.c_str()));
   }
-  Deliver(Yuy2Header(8, 4), Bytes(64, 128));
+  Deliver(test::Yuy2Header(8, 4), Bytes(64, 128));
   EXPECT_EQ(vcam_.WriteLastFramePNG(test::Join(dir_, "no such folder", "x.png").c_str()), 0);
   EXPECT_EQ(vcam_.WriteLastFramePNG(nullptr), 0);
 }

@@ -32,15 +32,6 @@ namespace {
 using namespace plugin_test;
 using oruclient::Effect;
 
-// A program of the build, given relative to the build folder (the parent of the tests').
-std::string BuildPath(std::string relative) {
-  const std::string self = platform::CurrentExecutablePath();
-  const std::string tests = self.substr(0, self.find_last_of("\\/"));
-  for (char& c : relative)
-    if (c == '/') c = platform::kPathSeparator;
-  return tests.substr(0, tests.find_last_of("\\/") + 1) + relative;
-}
-
 std::string PeerPath() { return BuildPath(std::string("tests/") + KESTREL_FRAMEPORT_PEER); }
 
 // A YUY2 frame: the 40-byte header and its pixels, filled with a pattern.
