@@ -122,17 +122,35 @@ void Release(ThreadObject* t) {
 }
 
 // Joins a finished thread (which waits only for its last steps inside the C library and its
-// thread-local destructors), or detaches one the handle no longer waits for; once either way.
-void Reap(ThreadObject* t, bool join) {
+// thread-local destructors) within `timeoutMs`, or detaches one the handle no longer waits
+// for (join false); once either way. False when the join timed out.
+bool Reap(ThreadObject* t, bool join, uint32_t timeoutMs = kInfinite) {
   std::lock_guard<std::mutex> g(t->reapLock);
-  if (t->reaped) return;
-  if (join && pthread_equal(t->thread, pthread_self())) return;
-  t->reaped = true;
-  if (join) {
+  if (t->reaped) return true;
+  if (join && pthread_equal(t->thread, pthread_self())) return true;
+  if (!join) {
+    pthread_detach(t->thread);
+  } else if (timeoutMs == kInfinite) {
     pthread_join(t->thread, nullptr);
   } else {
-    pthread_detach(t->thread);
+    timespec until{};
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += static_cast<time_t>(timeoutMs / 1000);
+    until.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+      until.tv_sec += 1;
+      until.tv_nsec -= 1000000000L;
+    }
+    if (pthread_timedjoin_np(t->thread, nullptr, &until) != 0) return false;
   }
+  t->reaped = true;
+  return true;
+}
+
+// A wait that saw `finished` also waits, in what is left of `timeoutMs`, for the join.
+uint32_t ReapWithin(ThreadObject* t, uint32_t timeoutMs, uint64_t deadline) {
+  const int left = posix::RemainingMs(timeoutMs, deadline);
+  return Reap(t, true, left < 0 ? kInfinite : static_cast<uint32_t>(left)) ? kWaitObject0 : kWaitTimeout;
 }
 
 void ApplyPriority(ThreadObject* t) {
@@ -217,17 +235,18 @@ ThreadPriority GetThreadPriority(ThreadObject* t) {
 
 uint32_t WaitThread(ThreadObject* t, uint32_t timeoutMs) {
   if (t == nullptr) return kWaitFailed;
+  const uint64_t deadline = timeoutMs == kInfinite ? 0 : posix::NowMs() + timeoutMs;
   const uint32_t r = t->finished.Wait(timeoutMs);
-  if (r == kWaitObject0) Reap(t, true);
-  return r;
+  return r == kWaitObject0 ? ReapWithin(t, timeoutMs, deadline) : r;
 }
 
 uint32_t WaitEventOrThread(const Event& event, ThreadObject* t, uint32_t timeoutMs) {
   if (t == nullptr || !event.valid()) return kWaitFailed;
   const Event* both[] = {&event, &t->finished};
+  const uint64_t deadline = timeoutMs == kInfinite ? 0 : posix::NowMs() + timeoutMs;
   const uint32_t r = WaitForAnyEvent(both, 2, timeoutMs);
-  if (r == kWaitObject0 + 1) Reap(t, true);
-  return r;
+  if (r != kWaitObject0 + 1) return r;
+  return ReapWithin(t, timeoutMs, deadline) == kWaitObject0 ? r : kWaitTimeout;
 }
 
 bool GetThreadExitCode(ThreadObject* t, uint32_t* exitCode) {

@@ -59,15 +59,14 @@ class PipeServer final : public MessagePipeServer {
         if (replyBytes > 0) {
           Begin();
           const DWORD n = replyBytes < sizeof reply ? replyBytes : sizeof reply;
+          // A stop requested meanwhile still lets the client have its reply.
           bool wrote = WriteFile(pipe_, reply, n, nullptr, &ov_) != FALSE;
           if (wrote || GetLastError() == ERROR_IO_PENDING) {
             DWORD written = 0;
-            if (!Finish(stopHandle, &written, &wrote)) {
-              DisconnectNamedPipe(pipe_);
-              return true;
-            }
+            wrote = FinishWithin(kClientReadMs, &written);
             // Disconnecting discards a reply the client has not read yet.
-            if (wrote && !AwaitClientClose(stopHandle)) {
+            if (wrote) AwaitClientClose();
+            if (WaitForSingleObject(stopHandle, 0) == WAIT_OBJECT_0) {
               DisconnectNamedPipe(pipe_);
               return true;
             }
@@ -85,23 +84,26 @@ class PipeServer final : public MessagePipeServer {
     ResetEvent(ioEvent_);
   }
 
-  // Waits until the client closes its end, which it does once it has read the reply, or
-  // kClientCloseMs pass: false when stopped.
-  bool AwaitClientClose(HANDLE stop) {
-    static constexpr DWORD kClientCloseMs = 2000;
-    uint8_t scratch[1];
-    Begin();
-    if (ReadFile(pipe_, scratch, sizeof scratch, nullptr, &ov_) || GetLastError() != ERROR_IO_PENDING) return true;
-    HANDLE both[2] = {ioEvent_, stop};
-    const DWORD w = WaitForMultipleObjects(2, both, FALSE, kClientCloseMs);
-    DWORD bytes = 0;
-    if (w != WAIT_OBJECT_0) {
+  // A client that has its reply reads it and hangs up at once; one that does neither is
+  // not waited for longer than this.
+  static constexpr DWORD kClientReadMs = 2000;
+
+  // Waits up to `ms` for the operation in ov_: true when it succeeded; cancelled otherwise.
+  bool FinishWithin(DWORD ms, DWORD* bytes) {
+    if (WaitForSingleObject(ioEvent_, ms) != WAIT_OBJECT_0) {
       CancelIoEx(pipe_, &ov_);
-      if (WaitForSingleObject(ioEvent_, 5000) == WAIT_OBJECT_0) GetOverlappedResult(pipe_, &ov_, &bytes, FALSE);
-    } else {
-      GetOverlappedResult(pipe_, &ov_, &bytes, FALSE);
+      WaitForSingleObject(ioEvent_, 5000);
     }
-    return w != WAIT_OBJECT_0 + 1;
+    return GetOverlappedResult(pipe_, &ov_, bytes, FALSE) != FALSE;
+  }
+
+  // Waits until the client closes its end, which it does once it has read the reply.
+  void AwaitClientClose() {
+    uint8_t scratch[1];
+    DWORD bytes = 0;
+    Begin();
+    if (!ReadFile(pipe_, scratch, sizeof scratch, nullptr, &ov_) && GetLastError() == ERROR_IO_PENDING)
+      FinishWithin(kClientReadMs, &bytes);
   }
 
   // Waits for the operation in ov_ or for `stop`: true when the operation finished (its
