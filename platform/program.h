@@ -11,10 +11,12 @@ namespace platform {
 #define PLATFORM_STDCALL __attribute__((stdcall))
 inline constexpr char kPathSeparator = '\\';
 inline constexpr bool kCommandLineIsText = true;
+inline constexpr bool kWindowsBuild = true;
 #else
 #define PLATFORM_STDCALL
 inline constexpr char kPathSeparator = '/';
 inline constexpr bool kCommandLineIsText = false;
+inline constexpr bool kWindowsBuild = false;
 #endif
 
 // Linux: the Windows version IsWindowsVersion reports ("5.1"); unset, no version matches.
@@ -41,6 +43,15 @@ bool PathExists(const char* path);
 // VerifyVersionInfoA with VER_EQUAL on the major and minor version. Linux has no Windows
 // version: KESTREL_WINDOWS_VERSION stands in ("5.1").
 bool IsWindowsVersion(unsigned major, unsigned minor);
+
+// Sets the Windows version ("5.1"; null removes the setting) that programs of the file name
+// `programFileName` ("Fitter.exe") started from now on see. Linux: KESTREL_WINDOWS_VERSION
+// (whatever the name). Wine: the prefix's per-program version setting. Windows itself: not
+// possible, false.
+bool SetReportedWindowsVersion(const char* programFileName, const char* version);
+
+// True inside Wine (its ntdll exports wine_get_version); false on Windows and Linux.
+bool RunningUnderWine();
 
 // The program's module instance (HINSTANCE), the show command it was started with
 // (STARTUPINFO's, else SW_SHOWDEFAULT), the active window (GetActiveWindow, may be null).

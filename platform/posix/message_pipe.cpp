@@ -140,14 +140,6 @@ std::unique_ptr<MessagePipeConnection> MessagePipeConnection::Connect(const char
   return std::unique_ptr<MessagePipeConnection>(new SocketConnection(fd));
 }
 
-int32_t CallMessagePipe(const char16_t* pipeName, const void* request, uint32_t requestBytes, void* reply,
-                        uint32_t replyCapacity) {
-  if (request == nullptr) return -1;
-  auto c = MessagePipeConnection::Connect(pipeName);
-  if (!c || !c->Write(request, requestBytes)) return -1;
-  return c->Read(reply, replyCapacity);
-}
-
 std::unique_ptr<MessagePipeServer> MessagePipeServer::Create(const char16_t* pipeName, uint32_t maxMessageBytes) {
   sockaddr_un addr;
   if (maxMessageBytes == 0 || !MakeAddress(pipeName, &addr)) return nullptr;

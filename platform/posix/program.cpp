@@ -68,6 +68,12 @@ bool IsWindowsVersion(unsigned major, unsigned minor) {
   return version && *version == std::to_string(major) + "." + std::to_string(minor);
 }
 
+bool SetReportedWindowsVersion(const char*, const char* version) {
+  return SetEnvironmentValue(kWindowsVersionVariable, version);
+}
+
+bool RunningUnderWine() { return false; }
+
 void* ProgramInstance() { return nullptr; }
 
 int ProgramShowCommand() { return 10; }

@@ -18,20 +18,6 @@ struct MappingObject {
   posix::NamedFile file;
 };
 
-SharedMemory::SharedMemory(SharedMemory&& o) noexcept
-    : obj_(std::exchange(o.obj_, nullptr)), view_(std::exchange(o.view_, nullptr)), size_(std::exchange(o.size_, 0)) {}
-
-SharedMemory& SharedMemory::operator=(SharedMemory&& o) noexcept {
-  if (this != &o) {
-    reset();
-    Unmap();
-    obj_ = std::exchange(o.obj_, nullptr);
-    view_ = std::exchange(o.view_, nullptr);
-    size_ = std::exchange(o.size_, 0);
-  }
-  return *this;
-}
-
 namespace {
 
 MappingObject* OpenFile(const char16_t* name, uint32_t createBytes, size_t* size) {

@@ -176,19 +176,6 @@ std::vector<std::u16string> ShellProcessNames() {
   return {u"gnome-shell", u"plasmashell", u"xfce4-panel", u"mate-panel", u"cinnamon", u"lxpanel", u"lxqt-panel"};
 }
 
-UserToken::~UserToken() { Reset(); }
-
-UserToken::UserToken(UserToken&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-
-UserToken& UserToken::operator=(UserToken&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
 uintptr_t UserToken::TraceValue() const { return handle_ ? AsIdentity(handle_)->traceValue : 0; }
 
 void UserToken::Reset() {

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <string>
+
 #include "platform/text.h"
 
 namespace platform {
@@ -56,6 +58,28 @@ bool IsWindowsVersion(unsigned major, unsigned minor) {
   mask = VerSetConditionMask(mask, VER_MAJORVERSION, VER_EQUAL);
   mask = VerSetConditionMask(mask, VER_MINORVERSION, VER_EQUAL);
   return VerifyVersionInfoA(&info, VER_MAJORVERSION | VER_MINORVERSION, mask) != FALSE;
+}
+
+bool RunningUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+bool SetReportedWindowsVersion(const char* programFileName, const char* version) {
+  if (programFileName == nullptr || !RunningUnderWine()) return false;
+  std::wstring key = L"Software\\Wine\\AppDefaults\\";
+  for (const char* c = programFileName; *c; ++c) key += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+  if (version == nullptr) {
+    const LSTATUS r = RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+    return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
+  }
+  const std::wstring name = std::string(version) == "5.1" ? L"winxp" : L"win7";
+  HKEY handle;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  const bool ok = RegSetValueExW(handle, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                                 static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  RegCloseKey(handle);
+  return ok;
 }
 
 void* ProgramInstance() { return GetModuleHandleW(nullptr); }

@@ -51,20 +51,6 @@ size_t MappingSize(HANDLE h, void* view) {
 
 }  // namespace
 
-SharedMemory::SharedMemory(SharedMemory&& o) noexcept
-    : obj_(std::exchange(o.obj_, nullptr)), view_(std::exchange(o.view_, nullptr)), size_(std::exchange(o.size_, 0)) {}
-
-SharedMemory& SharedMemory::operator=(SharedMemory&& o) noexcept {
-  if (this != &o) {
-    reset();
-    Unmap();
-    obj_ = std::exchange(o.obj_, nullptr);
-    view_ = std::exchange(o.view_, nullptr);
-    size_ = std::exchange(o.size_, 0);
-  }
-  return *this;
-}
-
 SharedMemory SharedMemory::OpenNamed(const char16_t* name) {
   if (name == nullptr) return SharedMemory();
   HANDLE h = win32::NullIfInvalid(OpenFileMappingW(FILE_MAP_ALL_ACCESS, TRUE, reinterpret_cast<const wchar_t*>(name)));

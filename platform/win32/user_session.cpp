@@ -25,19 +25,6 @@ std::optional<uint32_t> ConsoleUserId() { return std::nullopt; }
 
 std::vector<std::u16string> ShellProcessNames() { return {u"explorer.exe"}; }
 
-UserToken::~UserToken() { Reset(); }
-
-UserToken::UserToken(UserToken&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-
-UserToken& UserToken::operator=(UserToken&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
 uintptr_t UserToken::TraceValue() const { return reinterpret_cast<uintptr_t>(handle_); }
 
 void UserToken::Reset() {

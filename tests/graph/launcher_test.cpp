@@ -17,10 +17,6 @@
 #include "platform/text.h"
 #include "tests/graph/test_env.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -29,11 +25,9 @@ namespace fs = std::filesystem;
 // as passed; Wine finds the program by widening the first blank-separated token and then
 // rewrites the line with the program's path in quotes.
 std::string CommandLineSeenFor(const std::string& path) {
-#ifdef _WIN32
-  if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return "\"" + path + "\"";
-#endif
-  return path;
+  return platform::RunningUnderWine() ? "\"" + path + "\"" : path;
 }
+
 using platform::Utf8ToUtf16;
 using test::NativeFile;
 
@@ -277,11 +271,7 @@ class UserSwitchTest : public LauncherTest {
  protected:
   void SetUp() override {
     LauncherTest::SetUp();
-#ifdef _WIN32
-    applies_ = false;
-#else
-    applies_ = fs::exists("/usr/bin/setpriv") && platform::CurrentUserName() == "root";
-#endif
+    applies_ = !platform::kWindowsBuild && fs::exists("/usr/bin/setpriv") && platform::CurrentUserName() == "root";
     if (!applies_) return;
     fs::permissions(Dir(), fs::perms::all);
     fs::permissions(NativeFile("C:\\QuillonVCapture"), fs::perms::all);

@@ -17,10 +17,6 @@
 #include "platform/program.h"
 #include "platform/subprocess.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 // Ends a test that does not apply here. GTEST_SKIP would be the natural call, but it
 // crashes the win32 build under Wine.
 #define KESTREL_NOT_APPLICABLE(why)                  \
@@ -104,45 +100,21 @@ TEST(FitterArgsTest, FolderAndPathsFitTheirBuffers) {
   EXPECT_FALSE(fitter::BuildArgumentText(token + "t", path));
 }
 
-// The Windows version one program is told it runs on. Linux: the variable the platform layer
-// reads. Wine: the prefix's per-program setting, removed again at the end of the test. On
-// Windows itself nothing can be set, and Active() is false.
+// The Windows version one program is told it runs on, for one test (Linux and Wine; on
+// Windows itself Active() is false).
 class ReportedVersion {
  public:
-  ReportedVersion(const fs::path& program, const char* version) {
-#ifdef _WIN32
-    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return;
-    key_ = L"Software\\Wine\\AppDefaults\\" + program.filename().wstring();
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-      return;
-    }
-    const std::wstring name = std::string(version) == "5.1" ? L"winxp" : L"win7";
-    active_ = RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
-                             static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-    RegCloseKey(key);
-#else
-    (void)program;
-    active_ = platform::SetEnvironmentValue(platform::kWindowsVersionVariable, version);
-#endif
-  }
-  ~ReportedVersion() {
-#ifdef _WIN32
-    if (!key_.empty()) RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
-#else
-    platform::SetEnvironmentValue(platform::kWindowsVersionVariable, nullptr);
-#endif
-  }
+  ReportedVersion(const fs::path& program, const char* version)
+      : name_(program.filename().string()), active_(platform::SetReportedWindowsVersion(name_.c_str(), version)) {}
+  ~ReportedVersion() { platform::SetReportedWindowsVersion(name_.c_str(), nullptr); }
   ReportedVersion(const ReportedVersion&) = delete;
   ReportedVersion& operator=(const ReportedVersion&) = delete;
 
   bool Active() const { return active_; }
 
  private:
-  bool active_ = false;
-#ifdef _WIN32
-  std::wstring key_;
-#endif
+  std::string name_;
+  bool active_;
 };
 
 fs::path TestProgramFolder() {

@@ -2,7 +2,6 @@
 // fake registration server that records every request.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -15,24 +14,15 @@
 #include "platform/event.h"
 #include "platform/message_pipe.h"
 #include "platform/thread.h"
+#include "tests/test_names.h"
 
 namespace tether_test {
 
-inline constexpr uint32_t kGenerousMs = 120000;  // only a hang reaches it, even under emulated Wine
+using test_names::kGenerousMs;
+using test_names::U16;
+using test_names::U8;
 
-inline std::string UniqueName(const char* tag) {
-  static int counter = 0;
-  const auto now = std::chrono::steady_clock::now().time_since_epoch().count() % 100000000;
-  return std::string("kt") + tag + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(now) + "_" +
-         std::to_string(++counter);
-}
-
-inline std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
-inline std::string U8(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) out += static_cast<char>(c);
-  return out;
-}
+inline std::string UniqueName(const char* tag) { return test_names::UniqueName("kt", tag); }
 
 inline TetherCreateParams MakeParams(const std::u16string& name, uint32_t capacity, uint8_t role, uint32_t timeoutMs,
                                      TetherReceiveCallback callback = nullptr, void* context = nullptr,

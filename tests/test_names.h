@@ -1,0 +1,30 @@
+// Names and helpers shared by the tests that run second processes.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "platform/thread.h"
+
+namespace test_names {
+
+inline constexpr uint32_t kGenerousMs = 120000;  // only a hang reaches it, even under emulated Wine
+
+// A name no other test process uses: `prefix` and `tag`, the process id, the clock and a count.
+inline std::string UniqueName(const char* prefix, const char* tag) {
+  static int counter = 0;
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count() % 100000000;
+  return std::string(prefix) + tag + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(now) + "_" +
+         std::to_string(++counter);
+}
+
+// ASCII only: each character becomes one code unit.
+inline std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+inline std::string U8(const std::u16string& s) {
+  std::string out;
+  for (char16_t c : s) out += static_cast<char>(c);
+  return out;
+}
+
+}  // namespace test_names
