@@ -50,14 +50,10 @@ BitmapInfoHeader Header(uint32_t code, int32_t width, int32_t height, uint16_t b
   return h;
 }
 
-class PipelineTest : public test::ScratchTest {
+class PipelineTest : public test::StandInTest {
  protected:
   void SetUp() override {
-    ScratchTest::SetUp();
-    ASSERT_TRUE(vcam_.ok());
-    ASSERT_TRUE(plugin_.ok());
-    vcam_.Reset();
-    plugin_.Reset(test::PluginStandIn::kNormal);
+    StandInTest::SetUp();
     ASSERT_TRUE(graph_.vcam.Load());
     graph_.debugOutput = &CaptureDebugOutput;
     graph_.pluginFileName = test::kTestPluginFile;
@@ -66,7 +62,7 @@ class PipelineTest : public test::ScratchTest {
   void TearDown() override {
     graph_.UnloadFramePlugin();
     graph_.ReleaseResources();
-    ScratchTest::TearDown();
+    StandInTest::TearDown();
   }
 
   void Output(uint32_t width, uint32_t height) {
@@ -87,8 +83,6 @@ class PipelineTest : public test::ScratchTest {
     return b;
   }
 
-  test::VcamStandIn vcam_;
-  test::PluginStandIn plugin_;
   CVDRendGraphImpl graph_;
 };
 

@@ -51,14 +51,10 @@ const Calls kWorkerShutdown = {
     "OruVCapSet3DNotification(null)", "OruFakeCaptureClose()",
 };
 
-class RendGraphTest : public test::ScratchTest {
+class RendGraphTest : public test::StandInTest {
  protected:
   void SetUp() override {
-    ScratchTest::SetUp();
-    ASSERT_TRUE(vcam_.ok());
-    ASSERT_TRUE(plugin_.ok());
-    vcam_.Reset();
-    plugin_.Reset(test::PluginStandIn::kNormal);
+    StandInTest::SetUp();
     MakeGraph();
     g_companionRunning = 0;
     g_launches = 0;
@@ -77,7 +73,7 @@ class RendGraphTest : public test::ScratchTest {
   void TearDown() override {
     if (graph_) graph_->Uninitialize();
     graph_.reset();
-    ScratchTest::TearDown();
+    StandInTest::TearDown();
   }
 
   // Initialises and waits until the first resolution poll has been answered.
@@ -93,8 +89,6 @@ class RendGraphTest : public test::ScratchTest {
   }
   size_t Mark() const { return vcam_.CallCount(); }
 
-  test::VcamStandIn vcam_;
-  test::PluginStandIn plugin_;
   test::FakeGraph fake_;
   std::unique_ptr<CVDRendGraphImpl> graph_;
 };

@@ -11,6 +11,7 @@
 
 #include "graph/frame_types.h"
 #include "platform/module.h"
+#include "tests/graph/test_env.h"
 
 namespace test {
 
@@ -131,6 +132,21 @@ class PluginStandIn {
  private:
   platform::UniqueModule module_;
   bool ok_ = false;
+};
+
+// A scratch folder and both stand-ins, reset to their defaults, for each test.
+class StandInTest : public ScratchTest {
+ protected:
+  void SetUp() override {
+    ScratchTest::SetUp();
+    ASSERT_TRUE(vcam_.ok());
+    ASSERT_TRUE(plugin_.ok());
+    vcam_.Reset();
+    plugin_.Reset(PluginStandIn::kNormal);
+  }
+
+  VcamStandIn vcam_;
+  PluginStandIn plugin_;
 };
 
 }  // namespace test
