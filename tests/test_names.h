@@ -3,8 +3,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "platform/environment.h"
+#include "platform/file.h"
 #include "platform/thread.h"
 
 namespace test_names {
@@ -26,5 +29,28 @@ inline std::string U8(const std::u16string& s) {
   for (char16_t c : s) out += static_cast<char>(c);
   return out;
 }
+
+// On Linux a message pipe is a socket in $KESTREL_PIPE_DIR (else the system's folder): while
+// one of these lives, the pipes of this process and of the children it starts go to a
+// folder of their own, removed afterwards. No effect on Windows.
+class PrivatePipeFolder {
+ public:
+  PrivatePipeFolder()
+      : dir_(platform::JoinPath(platform::TemporaryDirectory(), UniqueName("kpipes", ""))),
+        saved_(platform::GetEnvironmentValue("KESTREL_PIPE_DIR")) {
+    platform::CreateDirectories(dir_.c_str());
+    platform::SetEnvironmentValue("KESTREL_PIPE_DIR", dir_.c_str());
+  }
+  ~PrivatePipeFolder() {
+    platform::SetEnvironmentValue("KESTREL_PIPE_DIR", saved_ ? saved_->c_str() : nullptr);
+    platform::RemoveDirectoryTree(dir_.c_str());
+  }
+  PrivatePipeFolder(const PrivatePipeFolder&) = delete;
+  PrivatePipeFolder& operator=(const PrivatePipeFolder&) = delete;
+
+ private:
+  std::string dir_;
+  std::optional<std::string> saved_;
+};
 
 }  // namespace test_names

@@ -24,6 +24,8 @@ namespace {
 
 using namespace tether_test;
 
+const test_names::PrivatePipeFolder g_pipes;
+
 std::string PeerPath() {
   std::string self = platform::CurrentExecutablePath();
   const size_t slash = self.find_last_of("\\/");
@@ -420,9 +422,9 @@ TEST(TetherPipe, SocketPathFollowsThePipeNameAndTheDirectoryVariable) {
   if (platform::PipeSocketPath(u"\\\\.\\Pipe\\x").empty()) GTEST_SKIP() << "named pipes have no socket path";
   const auto saved = platform::GetEnvironmentValue("KESTREL_PIPE_DIR");
   platform::SetEnvironmentValue("KESTREL_PIPE_DIR", nullptr);
-  EXPECT_EQ(platform::PipeSocketPath(kRegistrationPipeName), "/tmp/OruVLM_E34F4402-4513-4c27-A78B-A25BFB1CCC8B");
-  platform::SetEnvironmentValue("KESTREL_PIPE_DIR", "/run/kestrel");
-  EXPECT_EQ(platform::PipeSocketPath(u"\\\\.\\pipe\\abc"), "/run/kestrel/abc");
+  EXPECT_EQ(platform::PipeSocketPath(kRegistrationPipeName), "/run/kestrel/OruVLM_E34F4402-4513-4c27-A78B-A25BFB1CCC8B");
+  platform::SetEnvironmentValue("KESTREL_PIPE_DIR", "/srv/pipes");
+  EXPECT_EQ(platform::PipeSocketPath(u"\\\\.\\pipe\\abc"), "/srv/pipes/abc");
   platform::SetEnvironmentValue("KESTREL_PIPE_DIR", saved ? saved->c_str() : nullptr);
 }
 

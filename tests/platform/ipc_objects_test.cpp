@@ -12,8 +12,11 @@
 #include "platform/named_mutex.h"
 #include "platform/shared_memory.h"
 #include "platform/thread.h"
+#include "tests/test_names.h"
 
 namespace {
+
+const test_names::PrivatePipeFolder g_pipes;
 
 using namespace platform;
 
@@ -252,6 +255,54 @@ TEST(MessagePipe, StopDuringARequestEndsTheServerAfterItsReply) {
   EXPECT_EQ(reply, 50u);
   ASSERT_EQ(WaitThread(t.get(), kGenerous), kWaitObject0);
   EXPECT_TRUE(run.result);
+}
+
+TEST(MessagePipe, NoClientBehaviourEndsOrWedgesTheServer) {
+  const std::u16string name = PipeName();
+  ServerRun run;
+  run.server = MessagePipeServer::Create(name.c_str(), 200);
+  ASSERT_NE(run.server, nullptr);
+  MessagePipeConnection::Connect(name.c_str()).reset();  // gone before the server listens
+  UniqueThread t(CreateThread(Serve, &run, false, nullptr));
+  struct Case {
+    const char* what;
+    int connections;
+    const char* request;  // null: writes nothing
+    bool keepOpen;        // still connected while the next client calls
+  };
+  const Case cases[] = {{"20 hang up at once", 20, nullptr, false},
+                        {"hangs up after its request", 1, "abc", false},
+                        {"never writes", 1, nullptr, true},
+                        {"never reads its reply", 1, "abc", true}};
+  for (const Case& c : cases) {
+    std::vector<std::unique_ptr<MessagePipeConnection>> open;
+    for (int i = 0; i < c.connections; ++i) {
+      auto conn = MessagePipeConnection::Connect(name.c_str());
+      ASSERT_NE(conn, nullptr) << c.what;
+      if (c.request != nullptr) {
+        EXPECT_TRUE(conn->Write(c.request, 3)) << c.what;
+      }
+      if (c.keepOpen) open.push_back(std::move(conn));
+    }
+    uint32_t reply = 0;
+    EXPECT_EQ(CallMessagePipe(name.c_str(), "next", 4, &reply, sizeof reply), 4) << c.what;
+    EXPECT_EQ(reply, 40u) << c.what;
+    if (c.request == nullptr && c.keepOpen) {
+      EXPECT_EQ(open[0]->Read(&reply, sizeof reply), -1) << c.what;  // dropped without a reply
+    }
+  }
+  EXPECT_EQ(WaitThread(t.get(), 0), kWaitTimeout);
+  run.stop.Set();
+  ASSERT_EQ(WaitThread(t.get(), kGenerous), kWaitObject0);
+  EXPECT_TRUE(run.result);
+}
+
+TEST(MessagePipe, ACallToAServerThatNeverAnswersGivesUp) {
+  const std::u16string name = PipeName();
+  const auto listening = MessagePipeServer::Create(name.c_str(), 16);  // never serves
+  ASSERT_NE(listening, nullptr);
+  uint32_t reply = 0;
+  EXPECT_EQ(CallMessagePipe(name.c_str(), "x", 1, &reply, sizeof reply), -1);
 }
 
 }  // namespace
