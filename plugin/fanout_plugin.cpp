@@ -8,6 +8,8 @@
 #include <new>
 
 #include "ipc/registration.h"
+#include "platform/debug_output.h"
+#include "platform/exception_guard.h"
 
 namespace {
 
@@ -68,37 +70,58 @@ void CFanoutPlugin::StartServer() {
   stopEvent_.Reset();
   // Listening before the thread runs: a client that connects at once is queued, not refused.
   server_ = platform::MessagePipeServer::Create(pipeName_.c_str(), kRegistrationBufferBytes);
-  if (server_) Start();
+  Start();
 }
 
 uint32_t CFanoutPlugin::ThreadBody() {
-  if (!server_ || !stopEvent_.valid()) return 0;
-  server_->Serve(stopEvent_, &CFanoutPlugin::OnRequest, this);
+  if (!stopEvent_.valid()) return 0;
+  platform::GuardedVoid([this] { RunServer(); });
   return 0;
+}
+
+void CFanoutPlugin::RunServer() {
+  bool reported = false;
+  for (;;) {
+    if (!server_) server_ = platform::MessagePipeServer::Create(pipeName_.c_str(), kRegistrationBufferBytes);
+    if (!server_) {
+      // Someone else listens under the name, or the pipe cannot be made: say so once.
+      if (!reported)
+        platform::DebugOutput(u"Frameport: cannot listen on " + pipeName_ + u"; clients cannot register until it can\n");
+      reported = true;
+      if (stopEvent_.Wait(kServerRetryMs) != platform::kWaitTimeout) return;
+      continue;
+    }
+    if (reported) platform::DebugOutput(u"Frameport: listening on " + pipeName_ + u"\n");
+    reported = false;
+    if (server_->Serve(stopEvent_, &CFanoutPlugin::OnRequest, this)) return;
+    // The pipe itself failed (no client can make it): a new one after a pause, so a pipe
+    // that fails at once again does not spin.
+    platform::DebugOutput(u"Frameport: the registration pipe failed; creating it anew\n");
+    server_.reset();
+    if (stopEvent_.Wait(kServerRetryMs) != platform::kWaitTimeout) return;
+  }
 }
 
 uint32_t CFanoutPlugin::OnRequest(void* context, const uint8_t* request, uint32_t bytes, uint8_t* reply,
                                   uint32_t replyCapacity) {
   if (replyCapacity < 4) return 0;
-  uint32_t answer = 0;
-  try {
-    answer = static_cast<CFanoutPlugin*>(context)->HandleRequest(request, bytes);
-  } catch (...) {
-    answer = 0;
-  }
+  const uint32_t answer = platform::Guarded<uint32_t>(
+      0, [&] { return static_cast<CFanoutPlugin*>(context)->HandleRequest(request, bytes); });
   std::memcpy(reply, &answer, 4);
   return 4;
 }
 
 uint32_t CFanoutPlugin::HandleRequest(const uint8_t* request, uint32_t bytes) {
-  // The server's buffer is cleared before each read and holds at least a whole request, so
-  // the fixed offsets below stay inside it even for a short message.
-  if (bytes <= kMinRequestBytes || ReadU32(request + kOffsetTotalLength) != bytes) return 0;
+  if (request == nullptr || bytes <= kMinRequestBytes) return 0;
+  // Only the bytes that came are read; the fields a short request lacks are zeros.
+  uint8_t m[sizeof(RegistrationMessage)] = {};
+  std::memcpy(m, request, std::min<size_t>(bytes, sizeof m));
+  if (ReadU32(m + kOffsetTotalLength) != bytes) return 0;
   char16_t name[64];
-  std::memcpy(name, request + kOffsetName, sizeof name);
-  switch (ReadU32(request + kOffsetCommand)) {
+  std::memcpy(name, m + kOffsetName, sizeof name);
+  switch (ReadU32(m + kOffsetCommand)) {
     case kCommandRegister:
-      return Register(name, ReadU32(request + kOffsetOrderingKey), ReadU32(request + kOffsetCapacity));
+      return Register(name, ReadU32(m + kOffsetOrderingKey), ReadU32(m + kOffsetCapacity));
     case kCommandUnregister:
       return Unregister(name);
     default:
@@ -106,12 +129,22 @@ uint32_t CFanoutPlugin::HandleRequest(const uint8_t* request, uint32_t bytes) {
   }
 }
 
+// The name is looked for under the lock both before and after the channel is made: the
+// channel is made outside the lock, so a slow creation never holds up a frame.
 uint32_t CFanoutPlugin::Register(const char16_t* requested, uint32_t orderingKey, uint32_t capacity) {
   char16_t name[64];
   CopyName(name, requested);
-  std::lock_guard<std::recursive_mutex> lock(clientLock_);
-  for (const auto& e : clients_)
-    if (SameName(e->name, name)) return 1;
+  const auto known = [&] {
+    for (const auto& e : clients_)
+      if (SameName(e->name, name)) return true;
+    return false;
+  };
+  {
+    std::lock_guard<std::recursive_mutex> lock(clientLock_);
+    if (known()) return 1;
+    if (clients_.size() >= kMaxClients) return 0;
+  }
+  if (capacity > kMaxChannelCapacity) return 0;
 
   auto entry = std::make_unique<ClientEntry>();
   TetherCreateParams params;
@@ -124,12 +157,23 @@ uint32_t CFanoutPlugin::Register(const char16_t* requested, uint32_t orderingKey
   entry->channel = Tether_CreateInstance(params);
   entry->orderingKey = orderingKey;
   std::memcpy(entry->name, name, sizeof name);
-  clients_.push_back(std::move(entry));
-  std::stable_sort(clients_.begin(), clients_.end(),
-                   [](const std::unique_ptr<ClientEntry>& a, const std::unique_ptr<ClientEntry>& b) {
-                     return a->orderingKey > b->orderingKey;
-                   });
-  return 1;
+
+  uint32_t answer = 1;
+  {
+    std::lock_guard<std::recursive_mutex> lock(clientLock_);
+    if (known() || clients_.size() >= kMaxClients) {
+      // Registered meanwhile (or the list filled up): the entry that is there stays.
+      answer = known() ? 1 : 0;
+    } else {
+      clients_.push_back(std::move(entry));
+      std::stable_sort(clients_.begin(), clients_.end(),
+                       [](const std::unique_ptr<ClientEntry>& a, const std::unique_ptr<ClientEntry>& b) {
+                         return a->orderingKey > b->orderingKey;
+                       });
+    }
+  }
+  if (entry && HasChannel(entry->channel)) Tether_DeleteInstance(entry->channel);
+  return answer;
 }
 
 uint32_t CFanoutPlugin::Unregister(const char16_t* requested) {

@@ -17,6 +17,16 @@
 inline constexpr uint32_t kFrameHeaderBytes = 40;
 inline constexpr uint32_t kRegistrationBufferBytes = 1024;
 inline constexpr uint32_t kClientChannelTimeoutMs = 500;
+// The largest channel a client may ask for: a 7680x4320 YUY2 frame with its header. Anyone
+// may ask, and a mapping of up to 4 GiB for a single request would exhaust the service.
+inline constexpr uint32_t kMaxChannelCapacity = kFrameHeaderBytes + 7680u * 4320u * 2u;
+// The most clients registered at once: each one served costs at least a 2 ms pause per frame,
+// so 16 already fill a 30 fps frame's 33 ms; it also bounds the descriptors and watcher
+// threads that anyone can make the service hold.
+inline constexpr uint32_t kMaxClients = 16;
+// How soon the server tries again to listen when its pipe name is held by another process or
+// its pipe failed: a freed name is taken within this, at no cost worth counting meanwhile.
+inline constexpr uint32_t kServerRetryMs = 500;
 
 struct ClientEntry {
   TetherHandle channel = 0;   // 0 or -1: no channel
@@ -36,7 +46,8 @@ class CFanoutPlugin : public CWorkerThread {
   ~CFanoutPlugin() override;
 
   // Creates the listening end and starts the worker thread. A failure of either is not
-  // reported: no client can register then.
+  // reported to the caller. Until the worker has the pipe's name, it says so on the debugger
+  // output and tries again every kServerRetryMs; a failed pipe is created anew the same way.
   void StartServer();
   // The frame fan-out: see Frameport_ProcessVideoFrame.
   int32_t ProcessVideoFrame(const void* header, uint8_t* pixels);
@@ -44,11 +55,14 @@ class CFanoutPlugin : public CWorkerThread {
   // Stops the server and deletes every client's channel; a second call finds nothing to do.
   void Shutdown();
 
-  // Registration commands; each answers 1. `name` holds 64 code units and need not be
-  // terminated: a name without a terminator is cut to 63 characters.
+  // Registration commands; each answers 1, except that Register refuses (0) a new name whose
+  // capacity is above kMaxChannelCapacity or that would be client kMaxClients + 1. `name`
+  // holds 64 code units and need not be terminated: a name without a terminator is cut to
+  // 63 characters.
   uint32_t Register(const char16_t* name, uint32_t orderingKey, uint32_t capacity);
   uint32_t Unregister(const char16_t* name);
-  // The reply to one request of `bytes` bytes held in a buffer of at least 152 bytes.
+  // The reply to one request of exactly the `bytes` bytes at `request`; fields beyond them
+  // read as zeros.
   uint32_t HandleRequest(const uint8_t* request, uint32_t bytes);
 
   // Inspection for tests.
@@ -64,6 +78,8 @@ class CFanoutPlugin : public CWorkerThread {
  private:
   static uint32_t OnRequest(void* context, const uint8_t* request, uint32_t bytes, uint8_t* reply,
                             uint32_t replyCapacity);
+  // Listens and serves until the stop event, taking the pipe's name again whenever it is lost.
+  void RunServer();
 
   std::recursive_mutex clientLock_;
   std::vector<std::unique_ptr<ClientEntry>> clients_;

@@ -32,6 +32,8 @@ namespace {
 using namespace plugin_test;
 using oruclient::Effect;
 
+const test_names::PrivatePipeFolder g_pipes;
+
 std::string PeerPath() { return BuildPath(std::string("tests/") + KESTREL_FRAMEPORT_PEER); }
 
 // A YUY2 frame: the 40-byte header and its pixels, filled with a pattern.
@@ -324,6 +326,18 @@ TEST_F(PluginTest, ShortRequestWithMatchingLengthReadsZerosBeyondIt) {
   plugin.Shutdown();
 }
 
+TEST_F(PluginTest, RequestIsReadOnlyFromTheBytesThatCame) {
+  CFanoutPlugin plugin(pipe_.c_str());
+  RegistrationMessage m = Request(0, 3, U16(UniqueName("exact")), 4096);
+  m.totalLength = 60;
+  // Exactly 60 bytes: a read of a later field is caught by the sanitizer build.
+  std::unique_ptr<uint8_t[]> exact(new uint8_t[60]);
+  std::memcpy(exact.get(), &m, 60);
+  EXPECT_EQ(plugin.HandleRequest(exact.get(), 60), 1u);
+  EXPECT_EQ(plugin.ClientCount(), 1u);
+  plugin.Shutdown();
+}
+
 TEST_F(PluginTest, NameWithoutTerminatorIsCutTo63) {
   CFanoutPlugin plugin(pipe_.c_str());
   plugin.StartServer();
@@ -441,13 +455,15 @@ TEST_F(PluginTest, CopyBackIgnoresAHeaderThatClaimsMore) {
   plugin.Shutdown();
 }
 
-// Frames sent on another thread until told to stop; notes when the expected result comes.
+// Frames sent on another thread until told to stop; notes when the expected result comes,
+// and counts the frames watched and those that did not come back as expected.
 struct FrameFlow {
   uintptr_t handle = 0;
   const Frame* model = nullptr;
   const std::vector<uint8_t>* expected = nullptr;
   std::atomic<bool> watch{false};  // look for `expected` from now on
   std::atomic<bool> stop{false};
+  std::atomic<uint64_t> watched{0}, unexpected{0};
   platform::Event seen = platform::Event::CreateLocal(true, false);
 
   static uint32_t Run(void* self) {
@@ -456,7 +472,11 @@ struct FrameFlow {
       const bool watching = flow->watch.load();
       Frame f = *flow->model;
       const int32_t r = Frameport_ProcessVideoFrame(flow->handle, f.header, f.pixels.data());
-      if (watching && r == static_cast<int32_t>(f.message()) && f.pixels == *flow->expected) flow->seen.Set();
+      if (!watching) continue;
+      const bool asExpected = r == static_cast<int32_t>(f.message()) && f.pixels == *flow->expected;
+      if (asExpected) flow->seen.Set();
+      ++flow->watched;
+      if (!asExpected) ++flow->unexpected;
     }
     return 0;
   }
@@ -645,6 +665,120 @@ TEST_F(PluginTest, UnInitializeReturnsWhileAClientIsConnectedAndSilent) {
   EXPECT_EQ(platform::WaitThread(t.get(), kGenerousMs), platform::kWaitObject0);
   uint32_t reply = 0;
   EXPECT_EQ(silent->Read(&reply, sizeof reply), -1);  // closed without a reply
+}
+
+TEST_F(PluginTest, HostileConnectionsStopNeitherRegistrationsNorFrames) {
+  const uintptr_t h = Frameport_Initialize();
+  ASSERT_NE(h, 0u);
+  platform::MessagePipeConnection::Connect(pipe_.c_str()).reset();  // likely before the server listens
+  Client steady(pipe_, {.key = "2:0", .effect = "invert"});
+  ASSERT_TRUE(steady.WaitReady());
+  const Frame model(64, 16);
+  const std::vector<uint8_t> inverted = Chain(model, {Effect::kInvert});
+  ASSERT_TRUE(WaitForResult(ThroughExport, reinterpret_cast<void*>(h), model, inverted,
+                            static_cast<int32_t>(model.message())));
+  FrameFlow flow;
+  flow.handle = h;
+  flow.model = &model;
+  flow.expected = &inverted;
+  flow.watch.store(true);
+  platform::UniqueThread sender(platform::CreateThread(&FrameFlow::Run, &flow, false, nullptr));
+  ASSERT_NE(sender.get(), nullptr);
+
+  struct Case {
+    const char* what;
+    int hangUps;          // connect-and-close clients in one burst
+    bool silent;          // a client that connects and never writes
+    uint32_t extraBytes;  // a request this long, more than the server takes
+  };
+  const Case cases[] = {{"20 connect-and-close in a burst", 20, false, 0},
+                        {"a client that never writes", 0, true, 0},
+                        {"a request of 2000 bytes", 0, false, 2000}};
+  for (const Case& c : cases) {
+    // Real registrations (a lower level: no frames for it) while the hostile client acts.
+    Client cycling(pipe_, {.key = "1:0", .frames = 0, .cycles = 3});
+    std::unique_ptr<platform::MessagePipeConnection> silent;
+    if (c.silent) silent = platform::MessagePipeConnection::Connect(pipe_.c_str());
+    for (int i = 0; i < c.hangUps; ++i) platform::MessagePipeConnection::Connect(pipe_.c_str()).reset();
+    if (c.extraBytes > 0) {
+      RegistrationMessage big = Request(0, 1, U16(UniqueName("big")), 64);
+      std::vector<uint8_t> bytes(c.extraBytes, 0);
+      big.totalLength = c.extraBytes;
+      std::memcpy(bytes.data(), &big, sizeof big);
+      EXPECT_EQ(Call(pipe_, bytes.data(), c.extraBytes), -1) << c.what;  // no reply
+    }
+    EXPECT_EQ(cycling.process().ExitCode(), 0) << c.what;  // each of its registrations answered 1
+    if (silent) {
+      uint32_t reply = 0;
+      EXPECT_EQ(silent->Read(&reply, sizeof reply), -1) << c.what;  // dropped without a reply
+    }
+  }
+  flow.stop.store(true);
+  ASSERT_EQ(platform::WaitThread(sender.get(), kGenerousMs), platform::kWaitObject0);
+  EXPECT_GT(flow.watched.load(), 0u);
+  EXPECT_EQ(flow.unexpected.load(), 0u);  // the registered client had every frame
+  EXPECT_EQ(reinterpret_cast<CFanoutPlugin*>(h)->ClientCount(), 1u);
+  EXPECT_EQ(steady.Quit(), 0);
+  Frameport_UnInitialize(h);
+}
+
+TEST_F(PluginTest, RefusalsLeaveTheRegisteredClientsAlone) {
+  CFanoutPlugin plugin(pipe_.c_str());
+  plugin.StartServer();
+  Client steady(pipe_, {.key = "2:0", .effect = "invert"});
+  ASSERT_TRUE(steady.WaitReady());
+  struct Case {
+    const char* what;
+    uint32_t capacity;
+    int64_t reply;
+  };
+  const uint32_t largest = 40 + 7680 * 4320 * 2;  // a 7680x4320 YUY2 frame and its header
+  const Case cases[] = {{"capacity 0xFFFFFFFF", 0xFFFFFFFFu, 0},
+                        {"one byte past the largest frame", largest + 1, 0},
+                        {"the largest frame", largest, 1}};
+  for (const Case& c : cases) {
+    const size_t before = plugin.ClientCount();
+    const RegistrationMessage m = Request(0, 1, U16(UniqueName("cap")), c.capacity);
+    EXPECT_EQ(Call(pipe_, &m, sizeof m), c.reply) << c.what;
+    EXPECT_EQ(plugin.ClientCount(), before + c.reply) << c.what;
+  }
+  // Up to 16 clients; then only names already registered are answered 1.
+  std::vector<RegistrationMessage> more;
+  while (plugin.ClientCount() < 16) {
+    more.push_back(Request(0, 1, U16(UniqueName("fill")), 64));
+    ASSERT_EQ(Call(pipe_, &more.back(), sizeof more.back()), 1);
+  }
+  const RegistrationMessage extra = Request(0, 1, U16(UniqueName("extra")), 64);
+  EXPECT_EQ(Call(pipe_, &extra, sizeof extra), 0);
+  EXPECT_EQ(Call(pipe_, &more[0], sizeof more[0]), 1);
+  EXPECT_EQ(plugin.ClientCount(), 16u);
+
+  const Frame model(32, 4);
+  EXPECT_TRUE(WaitForResult(ThroughObject, &plugin, model, Chain(model, {Effect::kInvert}),
+                            static_cast<int32_t>(model.message())));
+  RegistrationMessage gone = more[0];
+  gone.command = 1;
+  EXPECT_EQ(Call(pipe_, &gone, sizeof gone), 1);
+  EXPECT_EQ(Call(pipe_, &extra, sizeof extra), 1);  // a place is free again
+  EXPECT_EQ(steady.Quit(), 0);
+  plugin.Shutdown();
+}
+
+TEST_F(PluginTest, ServerTakesItsNameOnceAnotherListenerLetsGo) {
+  auto holder = platform::MessagePipeServer::Create(pipe_.c_str(), 16);
+  ASSERT_NE(holder, nullptr);
+  const uintptr_t h = Frameport_Initialize();
+  ASSERT_NE(h, 0u);  // handed out all the same
+  holder.reset();
+  const RegistrationMessage m = Request(0, 1, U16(UniqueName("late")), 64);
+  platform::Event never = platform::Event::CreateLocal(true, false);
+  bool registered = false;
+  for (int i = 0; i < 12000 && !registered; ++i) {
+    registered = Call(pipe_, &m, sizeof m) == 1;
+    if (!registered) never.Wait(10);
+  }
+  EXPECT_TRUE(registered);
+  Frameport_UnInitialize(h);
 }
 
 }  // namespace
