@@ -69,8 +69,9 @@ class MessagePipeServer {
 std::string PipeSocketPath(const char16_t* pipeName);
 
 // Linux: where the sockets go unless $KESTREL_PIPE_DIR says otherwise. The server creates
-// it (mode 0755) and, like the client, uses it only while it is a real folder owned by the
-// user or root that no one else may write to, so no other user can plant or swap a socket.
+// it (mode 0755) and uses it only while it is a real folder of its own user or root that no
+// one else may write to; a client only while no one but its owner may write to it. So no
+// other user can plant or swap a socket there.
 inline constexpr char kDefaultPipeDir[] = "/run/kestrel";
 
 }  // namespace platform

@@ -31,11 +31,12 @@ std::string SocketFolder(bool* isDefault) {
   return *isDefault ? std::string(kDefaultPipeDir) : std::string(dir);
 }
 
-// A real folder (not a link), owned by this user or root, that no one else may write to.
-bool IsPrivateFolder(const std::string& dir) {
+// A real folder (not a link) that only its owner may write to; for a server (`ownOrRoot`)
+// that owner must also be this user or root, or the owner could swap the socket.
+bool IsPrivateFolder(const std::string& dir, bool ownOrRoot) {
   struct stat st;
   if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  if (st.st_uid != ::geteuid() && st.st_uid != 0) return false;
+  if (ownOrRoot && st.st_uid != ::geteuid() && st.st_uid != 0) return false;
   return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
@@ -49,7 +50,7 @@ bool MakeAddress(const char16_t* pipeName, sockaddr_un* addr, bool create) {
   if (isDefault) {
     // chmod past the umask: clients of every user must reach the socket inside.
     if (create && ::mkdir(dir.c_str(), 0755) == 0) ::chmod(dir.c_str(), 0755);
-    if (!IsPrivateFolder(dir)) return false;
+    if (!IsPrivateFolder(dir, create)) return false;
   }
   std::memset(addr, 0, sizeof *addr);
   addr->sun_family = AF_UNIX;
