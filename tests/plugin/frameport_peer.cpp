@@ -4,6 +4,9 @@
 //     registers the channel with the key, then for each frame fills the pixels with the tag
 //     and claims a huge biSizeImage in the header. Sets the ready event once open; deletes the
 //     receiver when the quit event is set. Exit 0, or 2 when the receiver cannot be created.
+//   frameport_peer hangup <pipe> <count>
+//     connects to the registration pipe and hangs up at once, without writing, count times.
+//     Exit 0, or 3 when a connection fails.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -11,6 +14,7 @@
 #include "ipc/registration.h"
 #include "ipc/tether.h"
 #include "platform/event.h"
+#include "platform/message_pipe.h"
 #include "tests/plugin/plugin_test_support.h"
 
 namespace {
@@ -53,9 +57,18 @@ int RunLiar(char** argv) {
   return 0;
 }
 
+int RunHangUps(char** argv) {
+  const std::u16string pipe = U16(argv[0]);
+  const long count = std::strtol(argv[1], nullptr, 10);
+  for (long i = 0; i < count; ++i)
+    if (!platform::MessagePipeConnection::Connect(pipe.c_str())) return 3;
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 9 && std::strcmp(argv[1], "liar") == 0) return RunLiar(argv + 2);
+  if (argc == 4 && std::strcmp(argv[1], "hangup") == 0) return RunHangUps(argv + 2);
   return 1;
 }
