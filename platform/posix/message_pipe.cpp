@@ -217,7 +217,11 @@ std::unique_ptr<MessagePipeConnection> MessagePipeConnection::Connect(const char
   UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
   if (fd.get() < 0 || !BoundWaits(fd.get(), kPipeReplyWaitMs)) return nullptr;
   // A full backlog makes connect wait, up to the send time-out.
-  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return nullptr;
+  int rc;
+  do {
+    rc = ::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) return nullptr;
   return std::unique_ptr<MessagePipeConnection>(new SocketConnection(fd.release()));
 }
 
