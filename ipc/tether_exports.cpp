@@ -1,7 +1,6 @@
 // The four exports. A handle is used only while it names a live instance in the table; a
 // forged, stale or deleted handle gets the bad-handle result without being touched. No
 // exception leaves an export: each runs inside the one boundary guard.
-#include <memory>
 #include <new>
 
 #include "ipc/tether.h"
@@ -16,15 +15,20 @@ bool IsNullHandle(TetherHandle h) { return h == 0 || h == kTetherNoHandle; }
 
 extern "C" TetherHandle Tether_CreateInstance(TetherCreateParams params) {
   return platform::Guarded(kTetherNoHandle, [&params]() -> TetherHandle {
-    std::unique_ptr<CTetherInstance> instance(new (std::nothrow) CTetherInstance);
-    if (!instance) return kTetherNoHandle;
-    if (!instance->Create(params)) return kTetherNoHandle;
-    const uintptr_t handle = CTetherInstance::LiveTable().Add(instance.get());
-    if (handle == 0) {
-      instance->TearDown();
+    // Not owned by a smart pointer: should Create throw with its watcher running, deleting
+    // the instance would wait for that watcher for ever; it is left behind instead.
+    auto* instance = new (std::nothrow) CTetherInstance;
+    if (instance == nullptr) return kTetherNoHandle;
+    if (!instance->Create(params)) {
+      delete instance;
       return kTetherNoHandle;
     }
-    instance.release();
+    const uintptr_t handle = CTetherInstance::LiveTable().Add(instance);
+    if (handle == 0) {
+      instance->TearDown();
+      delete instance;
+      return kTetherNoHandle;
+    }
     return static_cast<TetherHandle>(handle);
   });
 }

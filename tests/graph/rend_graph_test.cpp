@@ -576,6 +576,11 @@ TEST_F(RendGraphTest, CompanionAppStartsAfterASuccessfulOpenWhenNotRunning) {
 
   fake_.build = test::FakeGraph::Build::Succeed;
   OpenAt(320, 240);
+  // The launch follows the work-mode report on the worker: once the worker has answered a
+  // later event, it has happened.
+  fake_.deviceStatus = 1;
+  ASSERT_EQ(vcam_.RequestDeviceStatus(), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetDeviceStatus(1)"));
   EXPECT_EQ(g_launches.load(), 1);
   EXPECT_EQ(g_launchedPath, u"c:\\Photoria.exe");
 
