@@ -576,6 +576,11 @@ TEST_F(RendGraphTest, CompanionAppStartsAfterASuccessfulOpenWhenNotRunning) {
 
   fake_.build = test::FakeGraph::Build::Succeed;
   OpenAt(320, 240);
+  // The launch follows the work-mode report on the worker: once the worker has answered a
+  // later event, it has happened.
+  fake_.deviceStatus = 1;
+  ASSERT_EQ(vcam_.RequestDeviceStatus(), 1);
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetDeviceStatus(1)"));
   EXPECT_EQ(g_launches.load(), 1);
   EXPECT_EQ(g_launchedPath, u"c:\\Photoria.exe");
 
@@ -601,6 +606,27 @@ TEST(RendGraphExports, CreateAndReleaseThroughTheLibrary) {
   release(&graph);  // null: only stores null
   EXPECT_EQ(graph, nullptr);
   release(nullptr);
+}
+
+TEST(RendGraphExports, ReleaseFreesOnlyAnObjectCreateHandedOutAndOnlyOnce) {
+  platform::UniqueModule kestrel(platform::LoadModule("Kestrel.dll"));
+  ASSERT_TRUE(kestrel);
+  int32_t (*create)(IRendGraph**) = nullptr;
+  void (*release)(IRendGraph**) = nullptr;
+  ASSERT_TRUE(platform::BindModuleSymbol(kestrel.get(), "CreatRendGraph", &create));
+  ASSERT_TRUE(platform::BindModuleSymbol(kestrel.get(), "ReleaseRendGraph", &release));
+  IRendGraph* graph = nullptr;
+  ASSERT_EQ(create(&graph), 1);
+  IRendGraph* again = graph;
+  release(&graph);
+  release(&again);  // released already: not freed a second time
+  EXPECT_EQ(again, nullptr);
+  // Never handed out (it lives on this stack): left alone.
+  CVDRendGraphImpl local;
+  IRendGraph* foreign = &local;
+  release(&foreign);
+  EXPECT_EQ(foreign, nullptr);
+  EXPECT_EQ(local.Uninitialize(), 1);
 }
 
 }  // namespace

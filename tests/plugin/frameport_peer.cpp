@@ -4,6 +4,9 @@
 //     registers the channel with the key, then for each frame fills the pixels with the tag
 //     and claims a huge biSizeImage in the header. Sets the ready event once open; deletes the
 //     receiver when the quit event is set. Exit 0, or 2 when the receiver cannot be created.
+//   frameport_peer hold <same arguments>
+//     the same, but its callback sets "<readyEvent>_held" and never returns: a client that
+//     hangs (or, killed there, dies) inside its callback holding the channel's mutex.
 //   frameport_peer hangup <pipe> <count>
 //     connects to the registration pipe and hangs up at once, without writing, count times.
 //     Exit 0, or 3 when a connection fails.
@@ -22,6 +25,14 @@ namespace {
 using namespace plugin_test;
 
 uint8_t g_tag = 0;
+platform::Event* g_held = nullptr;
+
+int32_t Hold(TetherMessageInfo*, void*, void*) {
+  g_held->Set();
+  platform::Event never = platform::Event::CreateLocal(true, false);
+  never.Wait(platform::kInfinite);
+  return 0;
+}
 
 int32_t Liar(TetherMessageInfo* info, void* payload, void*) {
   auto* p = static_cast<uint8_t*>(payload);
@@ -32,13 +43,15 @@ int32_t Liar(TetherMessageInfo* info, void* payload, void*) {
   return 0;
 }
 
-int RunLiar(char** argv) {
+int Run(TetherReceiveCallback callback, char** argv) {
   const std::u16string pipe = U16(argv[0]), channel = U16(argv[1]);
   const uint32_t key = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0));
   const uint32_t capacity = static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 0));
   g_tag = static_cast<uint8_t>(std::strtoul(argv[4], nullptr, 0));
   platform::Event ready = platform::Event::CreateNamed(U16(argv[5]).c_str(), true, false);
   platform::Event quit = platform::Event::CreateNamed(U16(argv[6]).c_str(), true, false);
+  platform::Event held = platform::Event::CreateNamed(U16(std::string(argv[5]) + "_held").c_str(), true, false);
+  g_held = &held;
   SetRegistrationPipeName(pipe.c_str());
   TetherCreateParams p;
   std::memset(&p, 0, sizeof p);
@@ -47,7 +60,7 @@ int RunLiar(char** argv) {
   p.capacity = capacity;
   p.role = kTetherRoleReceiver;
   p.timeoutMs = 500;
-  p.callback = Liar;
+  p.callback = callback;
   p.orderingKey = key;
   const TetherHandle h = Tether_CreateInstance(p);
   if (h == kTetherNoHandle) return 2;
@@ -68,7 +81,8 @@ int RunHangUps(char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 9 && std::strcmp(argv[1], "liar") == 0) return RunLiar(argv + 2);
+  if (argc == 9 && std::strcmp(argv[1], "liar") == 0) return Run(Liar, argv + 2);
+  if (argc == 9 && std::strcmp(argv[1], "hold") == 0) return Run(Hold, argv + 2);
   if (argc == 4 && std::strcmp(argv[1], "hangup") == 0) return RunHangUps(argv + 2);
   return 1;
 }

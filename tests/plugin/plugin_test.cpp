@@ -1,7 +1,8 @@
 // The video plug-in: handle checks, the registration server's replies and list order, the
 // fan-out by level and key with sample-client processes, truncated and lying answers, a client
-// killed while frames flow, registration cycles that must leak nothing, clients that end
-// cleanly, and shutdown with a silent client connected.
+// killed while frames flow or hanging or killed in its callback, a frame buffer that cannot
+// be had, registration cycles that must leak nothing, clients that end cleanly, and shutdown
+// with a silent client connected.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,20 @@
 #include "platform/program.h"
 #include "platform/thread.h"
 #include "tests/plugin/plugin_test_support.h"
+
+// Allocation failure on demand: the next nothrow array allocation of exactly this many
+// bytes (the fan-out's frame buffer) fails; every other one is served as usual.
+std::atomic<size_t> g_failArrayOf{0};
+
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+  size_t armed = n;
+  if (n != 0 && g_failArrayOf.compare_exchange_strong(armed, 0)) return nullptr;
+  try {
+    return ::operator new[](n);
+  } catch (...) {
+    return nullptr;
+  }
+}
 
 namespace {
 
@@ -196,24 +212,32 @@ class Client {
   Process process_;
 };
 
-// The hostile client: claims a huge biSizeImage and fills the pixels with `tag`.
+// The hostile client: claims a huge biSizeImage and fills the pixels with `tag`; or, as
+// "hold", never returns from its first callback.
 class Liar {
  public:
-  Liar(const std::u16string& pipe, uint32_t key, uint8_t tag)
+  Liar(const std::u16string& pipe, uint32_t key, uint8_t tag, const char* mode = "liar")
       : ready_(UniqueName("ready")), quit_(UniqueName("quit")),
         readyEvent_(platform::Event::CreateNamed(U16(ready_).c_str(), true, false)),
         quitEvent_(platform::Event::CreateNamed(U16(quit_).c_str(), true, false)),
-        process_(PeerPath(), {"liar", U8(pipe), UniqueName("liar"), std::to_string(key), "4096", std::to_string(tag),
+        heldEvent_(platform::Event::CreateNamed(U16(ready_ + "_held").c_str(), true, false)),
+        process_(PeerPath(), {mode, U8(pipe), UniqueName("liar"), std::to_string(key), "4096", std::to_string(tag),
                               ready_, quit_}) {}
   ~Liar() {
     quitEvent_.Set();
     process_.ExitCode();
   }
   bool WaitReady() { return readyEvent_.Wait(kGenerousMs) == platform::kWaitObject0 && !process_.Ended(); }
+  // Set once a "hold" client is inside its callback.
+  const platform::Event& held() const { return heldEvent_; }
+  void Kill() {
+    platform::KillProcess(process_.get());
+    platform::WaitProcess(process_.get(), kGenerousMs);
+  }
 
  private:
   std::string ready_, quit_;
-  platform::Event readyEvent_, quitEvent_;
+  platform::Event readyEvent_, quitEvent_, heldEvent_;
   Process process_;
 };
 
@@ -531,6 +555,69 @@ TEST_F(PluginTest, KilledClientLeavesTheChainToTheOthers) {
   EXPECT_GT(b.Count(), 10);
 }
 
+TEST_F(PluginTest, ClientHangingOrKilledInItsCallbackCostsTheOthersNoFrame) {
+  for (const bool kill : {false, true}) {
+    SCOPED_TRACE(kill ? "killed in its callback" : "hanging in its callback");
+    const uintptr_t h = Frameport_Initialize();
+    ASSERT_NE(h, 0u);
+    Client good(pipe_, {.key = "2:1", .effect = "invert"});
+    Liar holder(pipe_, 0x20009, 0, "hold");  // served first
+    ASSERT_TRUE(good.WaitReady());
+    ASSERT_TRUE(holder.WaitReady());
+    const Frame model(32, 8);
+    const int32_t full = static_cast<int32_t>(model.message());
+    const std::vector<uint8_t> inverted = Chain(model, {Effect::kInvert});
+    void* target = reinterpret_cast<void*>(h);
+    // Frames pass the holder by until its end of the channel sees it; then it takes one
+    // and never gives it back.
+    ASSERT_TRUE(WaitForResult(ThroughExport, target, model, inverted, full));
+    for (int n = 0; n < 10000 && holder.held().Wait(0) != platform::kWaitObject0; ++n) {
+      Frame f = model;
+      ThroughExport(target, f);
+    }
+    ASSERT_EQ(holder.held().Wait(0), platform::kWaitObject0);
+    if (kill) holder.Kill();
+    // Every frame still reaches the live client whole and comes back: the stuck or dead one
+    // costs only its channel's time-outs.
+    for (int n = 0; n < 4; ++n) {
+      Frame f = model;
+      EXPECT_EQ(ThroughExport(target, f), full) << "frame " << n;
+      EXPECT_EQ(f.pixels, inverted) << "frame " << n;
+    }
+    Frameport_UnInitialize(h);
+    EXPECT_EQ(good.Quit(), 0);
+    holder.Kill();  // a hanging one would never end its watcher
+  }
+}
+
+TEST_F(PluginTest, FrameBufferThatCannotBeHadDeliversNothing) {
+  const uintptr_t h = Frameport_Initialize();
+  ASSERT_NE(h, 0u);
+  Client a(pipe_, {.key = "1:2", .effect = "invert"});
+  Client b(pipe_, {.key = "1:1", .effect = "grey"});
+  ASSERT_TRUE(a.WaitReady());
+  ASSERT_TRUE(b.WaitReady());
+  void* target = reinterpret_cast<void*>(h);
+  const Frame small(32, 8);
+  ASSERT_TRUE(WaitForResult(ThroughExport, target, small, Chain(small, {Effect::kInvert, Effect::kGrey}),
+                            static_cast<int32_t>(small.message())));
+  // A larger frame needs a larger buffer, which is refused once: no client sees it, the
+  // result says so, and the caller's pixels are as they came.
+  const Frame large(52, 6);
+  g_failArrayOf.store(large.message());
+  Frame f = large;
+  EXPECT_EQ(ThroughExport(target, f), 0);
+  EXPECT_EQ(f.pixels, large.pixels);
+  EXPECT_EQ(g_failArrayOf.load(), 0u);  // the failure was spent on that buffer
+  // The next one gets its buffer and the whole chain.
+  f = large;
+  EXPECT_EQ(ThroughExport(target, f), static_cast<int32_t>(large.message()));
+  EXPECT_EQ(f.pixels, Chain(large, {Effect::kInvert, Effect::kGrey}));
+  Frameport_UnInitialize(h);
+  EXPECT_EQ(a.Quit(), 0);
+  EXPECT_EQ(b.Quit(), 0);
+}
+
 // What the plug-in's process holds, read once the registration server is idle.
 struct Usage {
   uint32_t handles;
@@ -552,7 +639,7 @@ TEST_F(PluginTest, RegistrationCyclesWhileFramesFlowLeakNothing) {
   const uintptr_t h = Frameport_Initialize();
   ASSERT_NE(h, 0u);
   void* target = reinterpret_cast<void*>(h);
-  auto* plugin = reinterpret_cast<CFanoutPlugin*>(h);
+  auto* plugin = static_cast<CFanoutPlugin*>(CFanoutPlugin::LiveTable().Acquire(h).get());
   // A steady client gets every frame; the cycling one, at the same level with a larger key,
   // registers and unregisters again and again in its own process.
   Client steady(pipe_, {.key = "2:0", .effect = "invert"});
