@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, JpegRoundTrip,
                                            RoundTrip{640, 480, 75, 45.0},
                                            RoundTrip{640, 480, 95, 47.0},
                                            RoundTrip{1280, 720, 90, 47.0},
-                                           RoundTrip{1920, 1080, 90, 47.0});
+                                           RoundTrip{1920, 1080, 90, 47.0}));
 
 TEST(JpegDecoder, RefusesWhatItCannotDecode) {
   const std::vector<uint8_t> bgrx = test::PatternBgrx(64, 48, 1);
