@@ -22,6 +22,11 @@ constexpr GUID kPinCategoryCapture = {0xFB6C4281, 0x0353, 0x11D1, {0x90, 0x5F, 0
 constexpr GUID kPinCategoryPreview = {0xFB6C4282, 0x0353, 0x11D1, {0x90, 0x5F, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}};
 constexpr GUID kPropSetPin = {0x9B00F101, 0x1567, 0x11D1, {0xB3, 0xF1, 0x00, 0xAA, 0x00, 0x37, 0x61, 0xC5}};
 constexpr DWORD kPropertyPinCategory = 0;  // AMPROPERTY_PIN_CATEGORY
+// kPropSetUnsupported, kPropIdUnsupported and kTunerNoSignal, by value (the Linux
+// names of the media layer lack them).
+constexpr HRESULT kPropSetUnsupported = static_cast<HRESULT>(0x80070492);
+constexpr HRESULT kPropIdUnsupported = static_cast<HRESULT>(0x80070490);
+constexpr LONG kTunerNoSignal = 0;
 
 std::string Describe(const Capability& cap) {
   return std::string(SubtypeName(cap.subtype)) + " " + std::to_string(cap.width) + "x" +
@@ -143,12 +148,12 @@ class CameraPin : public KitOutputPin, public IKsPropertySet, public IAMStreamCo
 
   // IKsPropertySet
   HRESULT STDMETHODCALLTYPE Set(REFGUID set, DWORD id, void*, DWORD, void*, DWORD) override {
-    return set == kPropSetPin && id == kPropertyPinCategory ? E_PROP_ID_UNSUPPORTED : E_PROP_SET_UNSUPPORTED;
+    return set == kPropSetPin && id == kPropertyPinCategory ? kPropIdUnsupported : kPropSetUnsupported;
   }
   HRESULT STDMETHODCALLTYPE Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD size,
                                 DWORD* returned) override {
-    if (set != kPropSetPin) return E_PROP_SET_UNSUPPORTED;
-    if (id != kPropertyPinCategory) return E_PROP_ID_UNSUPPORTED;
+    if (set != kPropSetPin) return kPropSetUnsupported;
+    if (id != kPropertyPinCategory) return kPropIdUnsupported;
     if (!data && !returned) return E_POINTER;
     if (returned) *returned = sizeof(GUID);
     if (!data) return S_OK;
@@ -157,8 +162,8 @@ class CameraPin : public KitOutputPin, public IKsPropertySet, public IAMStreamCo
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID set, DWORD id, DWORD* support) override {
-    if (set != kPropSetPin) return E_PROP_SET_UNSUPPORTED;
-    if (id != kPropertyPinCategory) return E_PROP_ID_UNSUPPORTED;
+    if (set != kPropSetPin) return kPropSetUnsupported;
+    if (id != kPropertyPinCategory) return kPropIdUnsupported;
     if (support) *support = KSPROPERTY_SUPPORT_GET;
     return S_OK;
   }
@@ -243,7 +248,7 @@ class TunerPin : public KitPin, public IAMTVTuner {
   HRESULT STDMETHODCALLTYPE Logout() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE SignalPresent(LONG* strength) override {
     if (!strength) return E_POINTER;
-    *strength = AMTUNER_NOSIGNAL;  // no antenna on a synthetic device
+    *strength = kTunerNoSignal;  // no antenna on a synthetic device
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE put_Mode(AMTunerModeType mode) override {
@@ -276,7 +281,7 @@ class TunerPin : public KitPin, public IAMTVTuner {
   HRESULT STDMETHODCALLTYPE AutoTune(LONG channel, LONG* signal) override {
     if (!signal) return E_POINTER;
     const HRESULT hr = put_Channel(channel, video_, audio_);
-    *signal = AMTUNER_NOSIGNAL;
+    *signal = kTunerNoSignal;
     return hr;
   }
   HRESULT STDMETHODCALLTYPE StoreAutoTune() override { return S_OK; }
@@ -472,7 +477,7 @@ HRESULT CameraPin::SetFormat(AM_MEDIA_TYPE* type) {
     if (Peer()->QueryAccept(&wanted.get()) != S_OK) return VFW_E_INVALIDMEDIATYPE;
     IFilterGraph* graph = filter_->Graph();
     if (!graph) return VFW_E_NOT_IN_GRAPH;
-    const Ref<IPin> peer = Ref<IPin>::Share(Peer());
+    const Ref<IPin> peer = Ref<IPin>(Peer());
     camera()->Choose(&cap);
     graph->Disconnect(peer.get());
     graph->Disconnect(this);
@@ -493,7 +498,7 @@ HRESULT CameraPin::GetFormat(AM_MEDIA_TYPE** type) {
     else
       hr = GetMediaType(0, current.ptr());
     if (FAILED(hr)) return hr;
-    *type = NewMediaTypeCopy(current.get());
+    *type = CreateMediaType(&current.get());
     return *type ? S_OK : E_OUTOFMEMORY;
   });
 }
@@ -532,7 +537,7 @@ HRESULT CameraPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
     info.MaxBitsPerSecond = static_cast<LONG>(
         std::min<uint64_t>(0x7FFFFFFF, static_cast<uint64_t>(bits) * 10000000 / static_cast<uint64_t>(cap.interval)));
     std::memcpy(caps, &info, sizeof(info));
-    *type = NewMediaTypeCopy(built.get());
+    *type = CreateMediaType(&built.get());
     return *type ? S_OK : E_OUTOFMEMORY;
   });
 }

@@ -26,9 +26,9 @@ bool SameName(const OLECHAR* a, const std::u16string& b) {
 // IEnumPins over a snapshot of the filter's pins.
 class PinEnumerator final : public IEnumPins {
  public:
-  PinEnumerator(KitFilter* filter, size_t position) : filter_(Ref<KitFilter>::Share(filter)), position_(position) {
+  PinEnumerator(KitFilter* filter, size_t position) : filter_(Ref<KitFilter>(filter)), position_(position) {
     std::lock_guard<std::recursive_mutex> lock(filter->Lock());
-    for (int i = 0; i < filter->PinCount(); ++i) pins_.push_back(Ref<IPin>::Share(filter->PinAt(i)));
+    for (int i = 0; i < filter->PinCount(); ++i) pins_.push_back(Ref<IPin>(filter->PinAt(i)));
   }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
     if (!object) return E_POINTER;
@@ -92,7 +92,7 @@ class PinEnumerator final : public IEnumPins {
 // IEnumMediaTypes over the types a pin proposes.
 class TypeEnumerator final : public IEnumMediaTypes {
  public:
-  TypeEnumerator(KitPin* pin, int position) : pin_(Ref<IPin>::Share(pin)), kit_(pin), position_(position) {}
+  TypeEnumerator(KitPin* pin, int position) : pin_(Ref<IPin>(pin)), kit_(pin), position_(position) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
     if (!object) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IEnumMediaTypes) {
@@ -117,7 +117,7 @@ class TypeEnumerator final : public IEnumMediaTypes {
       while (n < count) {
         MediaType type;
         if (kit_->GetMediaType(position_, type.ptr()) != S_OK) break;
-        AM_MEDIA_TYPE* copy = NewMediaTypeCopy(type.get());
+        AM_MEDIA_TYPE* copy = CreateMediaType(&type.get());
         if (!copy) break;
         types[n++] = copy;
         ++position_;
@@ -207,56 +207,6 @@ class ClassFactory final : public IClassFactory {
 
 void MediaType::Zero() { std::memset(&mt_, 0, sizeof(mt_)); }
 
-void ClearMediaType(AM_MEDIA_TYPE* type) {
-  if (!type) return;
-  if (type->cbFormat && type->pbFormat) CoTaskMemFree(type->pbFormat);
-  if (type->pUnk) type->pUnk->Release();
-  std::memset(type, 0, sizeof(*type));
-}
-
-HRESULT CopyMediaTypeInto(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE& src) {
-  *dst = src;
-  dst->pbFormat = nullptr;
-  if (src.cbFormat && src.pbFormat) {
-    dst->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(src.cbFormat));
-    if (!dst->pbFormat) {
-      dst->cbFormat = 0;
-      dst->pUnk = nullptr;
-      return E_OUTOFMEMORY;
-    }
-    std::memcpy(dst->pbFormat, src.pbFormat, src.cbFormat);
-  } else {
-    dst->cbFormat = 0;
-  }
-  if (dst->pUnk) dst->pUnk->AddRef();
-  return S_OK;
-}
-
-AM_MEDIA_TYPE* NewMediaTypeCopy(const AM_MEDIA_TYPE& src) {
-  auto* type = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-  if (!type) return nullptr;
-  if (FAILED(CopyMediaTypeInto(type, src))) {
-    CoTaskMemFree(type);
-    return nullptr;
-  }
-  return type;
-}
-
-void DeleteMediaTypeCopy(AM_MEDIA_TYPE* type) {
-  if (!type) return;
-  ClearMediaType(type);
-  CoTaskMemFree(type);
-}
-
-const BITMAPINFOHEADER* VideoHeader(const AM_MEDIA_TYPE& type) {
-  if (!type.pbFormat) return nullptr;
-  if (type.formattype == FORMAT_VideoInfo && type.cbFormat >= sizeof(VIDEOINFOHEADER))
-    return &reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
-  if (type.formattype == FORMAT_VideoInfo2 && type.cbFormat >= sizeof(VIDEOINFOHEADER2))
-    return &reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->bmiHeader;
-  return nullptr;
-}
-
 bool MatchesPartialType(const AM_MEDIA_TYPE* partial, const AM_MEDIA_TYPE& type) {
   if (!partial) return true;
   if (partial->majortype != GUID_NULL && partial->majortype != type.majortype) return false;
@@ -281,7 +231,7 @@ ObjectCounter::~ObjectCounter() { ObjectDestroyed(); }
 
 HRESULT GetClassFactory(CreateFunction create, REFIID riid, void** object) {
   return platform::Guarded<HRESULT>(E_OUTOFMEMORY, [&] {
-    Ref<ClassFactory> factory(new ClassFactory(create));
+    Ref<ClassFactory> factory = Ref<ClassFactory>::Attach(new ClassFactory(create));
     return factory->QueryInterface(riid, object);
   });
 }
@@ -346,7 +296,7 @@ HRESULT KitPin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) {
       ULONG fetched = 0;
       while (theirs->Next(1, &offered, &fetched) == S_OK && fetched == 1) {
         const bool ok = MatchesPartialType(type, *offered) && SUCCEEDED(TryConnect(receivePin, *offered));
-        DeleteMediaTypeCopy(offered);
+        DeleteMediaType(offered);
         if (ok) return S_OK;
       }
     }
@@ -358,7 +308,7 @@ HRESULT KitPin::TryConnect(IPin* receivePin, const AM_MEDIA_TYPE& type) {
   if (CheckMediaType(type) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
   HRESULT hr = type_.Set(type);
   if (FAILED(hr)) return hr;
-  peer_ = Ref<IPin>::Share(receivePin);
+  peer_ = Ref<IPin>(receivePin);
   hr = receivePin->ReceiveConnection(this, &type);
   if (SUCCEEDED(hr)) {
     hr = CompleteConnect(receivePin);
@@ -384,7 +334,7 @@ HRESULT KitPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) {
     if (CheckMediaType(*type) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
     HRESULT hr = type_.Set(*type);
     if (FAILED(hr)) return hr;
-    peer_ = Ref<IPin>::Share(connector);
+    peer_ = Ref<IPin>(connector);
     hr = CompleteConnect(connector);
     if (FAILED(hr)) {
       BreakConnect();
@@ -426,7 +376,7 @@ HRESULT KitPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
       std::memset(type, 0, sizeof(*type));
       return VFW_E_NOT_CONNECTED;
     }
-    return CopyMediaTypeInto(type, type_.get());
+    return CopyMediaType(type, &type_.get());
   });
 }
 
@@ -504,7 +454,7 @@ HRESULT KitOutputPin::TryAllocator(IMemAllocator* allocator, const ALLOCATOR_PRO
   if (FAILED(hr)) return hr;
   hr = input_->NotifyAllocator(allocator, FALSE);
   if (FAILED(hr)) return hr;
-  allocator_ = Ref<IMemAllocator>::Share(allocator);
+  allocator_ = Ref<IMemAllocator>(allocator);
   return S_OK;
 }
 
@@ -565,7 +515,7 @@ HRESULT KitInputPin::GetAllocator(IMemAllocator** allocator) {
 HRESULT KitInputPin::NotifyAllocator(IMemAllocator* allocator, BOOL) {
   if (!allocator) return E_POINTER;
   std::lock_guard<std::mutex> lock(allocatorLock_);
-  allocator_ = Ref<IMemAllocator>::Share(allocator);
+  allocator_ = Ref<IMemAllocator>(allocator);
   return S_OK;
 }
 
@@ -698,7 +648,7 @@ HRESULT KitFilter::GetState(DWORD, FILTER_STATE* state) {
 
 HRESULT KitFilter::SetSyncSource(IReferenceClock* clock) {
   std::lock_guard<std::recursive_mutex> lock(lock_);
-  clock_ = Ref<IReferenceClock>::Share(clock);
+  clock_ = Ref<IReferenceClock>(clock);
   return S_OK;
 }
 

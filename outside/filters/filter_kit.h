@@ -11,68 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "media/com_ptr.h"
 #include "media/dshow.h"
+#include "media/media_type.h"
 
 namespace filters {
 
-// Owner of one COM reference.
 template <typename T>
-class Ref {
- public:
-  Ref() = default;
-  explicit Ref(T* adopt) : p_(adopt) {}
-  ~Ref() { reset(); }
-  Ref(const Ref& o) : p_(o.p_) {
-    if (p_) p_->AddRef();
-  }
-  Ref& operator=(const Ref& o) {
-    if (o.p_) o.p_->AddRef();
-    reset();
-    p_ = o.p_;
-    return *this;
-  }
-  Ref(Ref&& o) noexcept : p_(o.release()) {}
-  Ref& operator=(Ref&& o) noexcept {
-    if (this != &o) {
-      reset();
-      p_ = o.release();
-    }
-    return *this;
-  }
-  static Ref Share(T* p) {
-    if (p) p->AddRef();
-    return Ref(p);
-  }
-  T* get() const { return p_; }
-  T* operator->() const { return p_; }
-  explicit operator bool() const { return p_ != nullptr; }
-  T** put() {
-    reset();
-    return &p_;
-  }
-  void** putVoid() { return reinterpret_cast<void**>(put()); }
-  T* release() {
-    T* p = p_;
-    p_ = nullptr;
-    return p;
-  }
-  void reset() {
-    if (p_) p_->Release();
-    p_ = nullptr;
-  }
+using Ref = media::ComPtr<T>;
 
- private:
-  T* p_ = nullptr;
-};
-
-// Media types: the format block lives in task memory, as DirectShow hands it over.
-void ClearMediaType(AM_MEDIA_TYPE* type);
-HRESULT CopyMediaTypeInto(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE& src);
-AM_MEDIA_TYPE* NewMediaTypeCopy(const AM_MEDIA_TYPE& src);  // null when out of memory
-void DeleteMediaTypeCopy(AM_MEDIA_TYPE* type);
-// The BITMAPINFOHEADER of a FORMAT_VideoInfo or FORMAT_VideoInfo2 block, or null when the
-// type has another format or a block too short for its header.
-const BITMAPINFOHEADER* VideoHeader(const AM_MEDIA_TYPE& type);
+// The BITMAPINFOHEADER of a FORMAT_VideoInfo or FORMAT_VideoInfo2 block, or null.
+inline const BITMAPINFOHEADER* VideoHeader(const AM_MEDIA_TYPE& type) {
+  return media::VideoBitmapHeader(type);
+}
 // Whether `partial` (GUID_NULL fields match anything) admits `type`.
 bool MatchesPartialType(const AM_MEDIA_TYPE* partial, const AM_MEDIA_TYPE& type);
 
@@ -80,18 +31,21 @@ bool MatchesPartialType(const AM_MEDIA_TYPE* partial, const AM_MEDIA_TYPE& type)
 class MediaType {
  public:
   MediaType() { Zero(); }
-  ~MediaType() { ClearMediaType(&mt_); }
+  ~MediaType() { FreeMediaType(mt_); }
   MediaType(const MediaType&) = delete;
   MediaType& operator=(const MediaType&) = delete;
   HRESULT Set(const AM_MEDIA_TYPE& src) {
     AM_MEDIA_TYPE copy;
-    const HRESULT hr = CopyMediaTypeInto(&copy, src);
+    const HRESULT hr = CopyMediaType(&copy, &src);
     if (FAILED(hr)) return hr;
-    ClearMediaType(&mt_);
+    FreeMediaType(mt_);
     mt_ = copy;
     return S_OK;
   }
-  void Clear() { ClearMediaType(&mt_); }
+  void Clear() {
+    FreeMediaType(mt_);
+    Zero();
+  }
   const AM_MEDIA_TYPE& get() const { return mt_; }
   AM_MEDIA_TYPE* ptr() { return &mt_; }
 

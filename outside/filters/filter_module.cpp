@@ -26,7 +26,7 @@ const ClassEntry kClasses[] = {{&vd::kClsidMjpegDecoder, &filters::CreateDecoder
 
 }  // namespace
 
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
   for (const ClassEntry& entry : kClasses)
@@ -34,7 +34,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid,
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return filters::CanUnloadNow(); }
+STDAPI DllCanUnloadNow() { return filters::CanUnloadNow(); }
 
 extern "C" uint32_t KestrelFilters_RecordCount() { return filters::RecordCount(); }
 

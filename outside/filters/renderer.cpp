@@ -72,7 +72,7 @@ class RenderFilter : public KitFilter, public IVDRenderCallback {
     if (sample->GetMediaType(&changed) == S_OK && changed) {
       const bool ok = pin_.CheckMediaType(*changed) == S_OK;
       if (ok) format_ = *VideoHeader(*changed);
-      DeleteMediaTypeCopy(changed);
+      DeleteMediaType(changed);
       if (!ok) return VFW_E_TYPE_NOT_ACCEPTED;
     }
     BYTE* data = nullptr;
