@@ -1,6 +1,8 @@
 // The built-in class table: one line per class.
 #include "media/posix/builtin_classes.h"
 
+#include "media/device_enum.h"
+
 namespace media {
 
 const BuiltinClass* BuiltinClasses() {
@@ -9,6 +11,7 @@ const BuiltinClass* BuiltinClasses() {
       {&CLSID_CaptureGraphBuilder2, CreateCaptureGraphBuilder},
       {&CLSID_MemoryAllocator, CreateMemoryAllocator},
       {&CLSID_SystemClock, CreateSystemClock},
+      {&CLSID_SystemDeviceEnum, ::CreateSystemDeviceEnum},
       {nullptr, nullptr},
   };
   return kClasses;

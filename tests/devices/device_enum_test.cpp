@@ -12,6 +12,7 @@
 #include "media/com_ptr.h"
 #include "platform/environment.h"
 #include "platform/file.h"
+#include "platform/module.h"
 #include "platform/program.h"
 #include "platform/registry.h"
 #include "platform/subprocess.h"
@@ -27,6 +28,10 @@ using platform::RegistryRoot;
 
 // {33D9A762-90C8-11d0-BD43-00A0C911CE86}
 const GUID kAudioInputCategory = {0x33D9A762, 0x90C8, 0x11d0, {0xBD, 0x43, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+
+// The synthetic camera's class, and the result its Load gives when configured to fail.
+const CLSID kKestrelCam = {0x66921C7C, 0xFC9D, 0x4FA6, {0xA6, 0xEE, 0xF4, 0xFE, 0xE5, 0x21, 0x92, 0x82}};
+constexpr HRESULT kCameraBindFailure = static_cast<HRESULT>(0x8007048F);
 
 std::string BuildPath(std::string relative) {
   const std::string self = platform::CurrentExecutablePath();
@@ -178,7 +183,9 @@ TEST_F(DeviceEnumTest, MonikerEnumeratorWalksSkipsResetsAndClones) {
   ASSERT_EQ(Enumerate(CLSID_VideoInputDeviceCategory, &e), S_OK);
   const auto nameOf = [](IMoniker* m) {
     UniqueTaskMem<OLECHAR> name;
-    return SUCCEEDED(m->GetDisplayName(nullptr, nullptr, name.put())) ? Utf8(name.get()).substr(23) : "?";
+    if (FAILED(m->GetDisplayName(nullptr, nullptr, name.put()))) return std::string("?");
+    const std::string text = Utf8(name.get());
+    return text.substr(text.size() - 4);
   };
 
   IMoniker* batch[3] = {};
@@ -249,7 +256,7 @@ TEST_F(DeviceEnumTest, RegisterCommandWritesWhatTheEnumeratorReads) {
     int code = -1;
     return child.Wait(test_names::kGenerousMs, &code) ? code : -2;
   };
-  const std::string modules = platform::TemporaryDirectory();
+  const std::string modules = BuildPath("tests");
   ASSERT_EQ(run({"--modules", modules, "--clear", "--camera", "Desk Cam|caps=YUY2:640x480", "--camera", "Spare|fail=bind",
                  "--display", "@device:pnp:\\\\?\\usb#vid_0bad&pid_0002#custom"}),
             0);
@@ -282,6 +289,50 @@ TEST_F(DeviceEnumTest, RegisterCommandWritesWhatTheEnumeratorReads) {
   EXPECT_EQ(run({"--no-filters", "--clear"}), 0);
   ComPtr<IEnumMoniker> e;
   EXPECT_EQ(Enumerate(CLSID_VideoInputDeviceCategory, &e), S_FALSE);
+}
+
+// Through COM activation as the capture code does it (on Windows with KestrelDevEnum.dll
+// registered in place of the system's enumerator), a synthetic camera binds to its filter
+// and one configured to fail its bind fails with the camera's result, leaving no object.
+TEST_F(DeviceEnumTest, BindingCreatesTheCameraOrFailsAsConfigured) {
+  std::vector<std::string> args = {"--modules", BuildPath("tests"), "--clear", "--camera", "Good|caps=YUY2:320x240",
+                                   "--camera", "Broken|fail=bind"};
+  if (platform::kWindowsBuild) args.push_back("--device-enum");
+  platform::Subprocess child;
+  ASSERT_TRUE(child.Start(BuildPath(KESTREL_REGISTER), args));
+  int code = -1;
+  ASSERT_TRUE(child.Wait(test_names::kGenerousMs, &code));
+  ASSERT_EQ(code, 0);
+
+  platform::UniqueModule camera(platform::LoadModule("KestrelCam.dll"));
+  ASSERT_TRUE(camera);
+  int32_t (*objectCount)() = nullptr;
+  ASSERT_TRUE(platform::BindModuleSymbol(camera.get(), "KestrelFilters_ObjectCount", &objectCount));
+  {
+    ComPtr<ICreateDevEnum> devEnum;
+    ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                               devEnum.putVoid()),
+              S_OK);
+    ComPtr<IEnumMoniker> e;
+    ASSERT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, e.put(), 0), S_OK);
+    ComPtr<IMoniker> good, broken;
+    ASSERT_EQ(e->Next(1, good.put(), nullptr), S_OK);
+    ASSERT_EQ(e->Next(1, broken.put(), nullptr), S_OK);
+    EXPECT_EQ(ReadProperty(broken.get(), u"FriendlyName"), "Broken");
+
+    ComPtr<IBaseFilter> filter;
+    EXPECT_EQ(broken->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.putVoid()), kCameraBindFailure);
+    EXPECT_FALSE(filter);
+    EXPECT_EQ(objectCount(), 0);
+
+    ASSERT_EQ(good->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.putVoid()), S_OK);
+    ASSERT_TRUE(filter);
+    CLSID clsid{};
+    ASSERT_EQ(filter->GetClassID(&clsid), S_OK);
+    EXPECT_TRUE(IsEqualGUID(clsid, kKestrelCam));
+    EXPECT_GT(objectCount(), 0);
+  }
+  EXPECT_EQ(objectCount(), 0);
 }
 
 }  // namespace
