@@ -176,6 +176,11 @@ HRESULT FrameSink::Attach(IBaseFilter* renderer) {
   return callback_->SetCallback(&FrameSink::Callback, this);
 }
 
+void FrameSink::Detach() {
+  if (callback_) callback_->SetCallback(nullptr, nullptr);
+  callback_ = nullptr;
+}
+
 int32_t STDMETHODCALLTYPE FrameSink::Callback(const BITMAPINFOHEADER* header, const uint8_t* bytes,
                                               uint32_t length, void* context) {
   auto* self = static_cast<FrameSink*>(context);
@@ -215,7 +220,8 @@ void FrameSink::MarkStopped() {
   stopped_ = true;
 }
 
-Graph::Graph() {
+Graph::Graph(bool open) {
+  if (!open) return;
   CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, builder.putVoid());
   if (builder) {
     builder.as(IID_IMediaControl, &control);

@@ -77,8 +77,11 @@ struct Frame {
 
 class FrameSink {
  public:
+  ~FrameSink() { Detach(); }
   // Registers with the renderer's IVDRenderCallback.
   HRESULT Attach(IBaseFilter* renderer);
+  // Unregisters and lets the renderer go.
+  void Detach();
   // Waits for `count` frames; false on the bound.
   bool WaitFor(size_t count);
   std::vector<Frame> Frames();
@@ -102,7 +105,8 @@ class FrameSink {
 
 // A graph built by the graph manager: filters added by name, pins connected directly.
 struct Graph {
-  Graph();
+  // A new graph manager; without `open` an empty holder (before COM is initialised).
+  explicit Graph(bool open = true);
   HRESULT Add(IBaseFilter* filter, const OLECHAR* name) { return builder->AddFilter(filter, name); }
   // ConnectDirect of the first output pin of `from` to the first input pin of `to`, no type.
   HRESULT Connect(IBaseFilter* from, IBaseFilter* to, const AM_MEDIA_TYPE* type = nullptr);

@@ -151,6 +151,10 @@ namespace {
 // Builds camera -> renderer and starts it; the fixture's graph stays for the test.
 class CameraGraph : public FilterTest {
  protected:
+  void SetUp() override {
+    FilterTest::SetUp();
+    graph = test::Graph();
+  }
   void Build(const std::string& config) {
     camera = Camera(config);
     render = Create(vd::kClsidVDRender);
@@ -161,9 +165,10 @@ class CameraGraph : public FilterTest {
   }
   void TearDown() override {
     graph.TearDown();
+    sink.Detach();
     camera = nullptr;
     render = nullptr;
-    graph = test::Graph();
+    graph = test::Graph(false);
     FilterTest::TearDown();
   }
   ComPtr<IAMStreamConfig> Config() {
@@ -172,7 +177,7 @@ class CameraGraph : public FilterTest {
     return config;
   }
 
-  test::Graph graph;
+  test::Graph graph{false};
   ComPtr<IBaseFilter> camera, render;
   test::FrameSink sink;
 };
