@@ -51,7 +51,8 @@ void CThreadBase::Stop() {
 
 uint32_t CThreadBase::ThreadEntry(void* self) {
   auto* base = static_cast<CThreadBase*>(self);
-  platform::InitializeThreadCom();
+  // The worker's own single-threaded apartment, on both builds (the media layer's COM).
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   uint32_t result = 0;
   try {
     result = base->Run();
@@ -60,7 +61,7 @@ uint32_t CThreadBase::ThreadEntry(void* self) {
     platform::RethrowIfThreadEnd();
     result = 0;
   }
-  platform::UninitializeThreadCom();
+  CoUninitialize();
   return result;
 }
 
