@@ -12,6 +12,7 @@
 #include "media/com_ptr.h"
 #include "media/posix/runtime.h"
 #include "platform/environment.h"
+#include "platform/event.h"
 #include "platform/file.h"
 #include "platform/registry.h"
 #include "platform/system_files.h"
@@ -639,6 +640,33 @@ TEST_F(RuntimeTest, AllocatorHandsOutSamplesAndBlocksUntilOneIsFree) {
   c.reset();
   b.reset();
   EXPECT_EQ(VFW_E_NOT_COMMITTED, allocator->GetBuffer(d.put(), nullptr, nullptr, 0));
+}
+
+// ---- Clock ----
+
+TEST_F(RuntimeTest, ClockSignalsAdvisedEvents) {
+  ComPtr<IReferenceClock> clock;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock,
+                                   clock.putVoid()));
+  REFERENCE_TIME t0 = 0, t1 = 0;
+  ASSERT_EQ(S_OK, clock->GetTime(&t0));
+  platform::Event once = platform::Event::CreateLocal(false, false);
+  platform::Event periodic = platform::Event::CreateLocal(false, false);
+  const auto onceHandle = reinterpret_cast<HEVENT>(once.get());
+  const auto periodicHandle = reinterpret_cast<HSEMAPHORE>(periodic.get());
+  DWORD_PTR first = 0, second = 0;
+  ASSERT_EQ(S_OK, clock->AdviseTime(t0, 20000, onceHandle, &first));
+  ASSERT_EQ(S_OK, clock->AdvisePeriodic(t0, 10000, periodicHandle, &second));
+  EXPECT_NE(first, second);
+  EXPECT_EQ(platform::kWaitObject0, once.Wait(kGenerousMs));
+  ASSERT_EQ(S_OK, clock->GetTime(&t1));
+  EXPECT_GE(t1, t0 + 20000) << "not before its time";
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(platform::kWaitObject0, periodic.Wait(kGenerousMs));
+  EXPECT_EQ(S_FALSE, clock->Unadvise(first)) << "a one-shot advise is gone once signalled";
+  EXPECT_EQ(S_OK, clock->Unadvise(second));
+  DWORD_PTR cookie = 0;
+  EXPECT_EQ(E_INVALIDARG, clock->AdvisePeriodic(t0, 0, periodicHandle, &cookie));
+  EXPECT_EQ(E_POINTER, clock->AdviseTime(t0, 1, onceHandle, nullptr));
 }
 
 // ---- Running object table ----
