@@ -172,11 +172,11 @@ int SaveGraphFile(const char16_t* path, IGraphBuilder* graph) {
 
 DeviceAllowList CVDRendGraphImpl::AllowList() const { return {allowListEnabled, &allowList}; }
 
-HRESULT CVDRendGraphImpl::GetCaptureDevice(IBaseFilter** filter) {
+HResult CVDRendGraphImpl::GetCaptureDevice(IBaseFilter** filter) {
   return ::GetCaptureDevice(AllowList(), filter);
 }
 
-HRESULT CVDRendGraphImpl::AddMjpegDecoder() {
+HResult CVDRendGraphImpl::AddMjpegDecoder() {
   if (!graph) return E_FAIL;
   decoderFilter.reset();
   HRESULT hr = CoCreateInstance(vd::kClsidMjpegDecoder, nullptr, CLSCTX_INPROC_SERVER,
@@ -201,7 +201,7 @@ HRESULT CVDRendGraphImpl::AddMjpegDecoder() {
   return control->SetOption(kDecoderControlValue);
 }
 
-HRESULT CVDRendGraphImpl::RenderCaptureStream(uint32_t width, uint32_t height, int32_t allowExplicit) {
+HResult CVDRendGraphImpl::RenderCaptureStream(uint32_t width, uint32_t height, int32_t allowExplicit) {
   if (!captureBuilder) return E_FAIL;
   int32_t isMjpg = 0;
   media::ComPtr<IAMStreamConfig> config;
@@ -251,7 +251,7 @@ HRESULT CVDRendGraphImpl::RenderCaptureStream(uint32_t width, uint32_t height, i
   return r;
 }
 
-HRESULT CVDRendGraphImpl::BuildGraph(uint32_t width, uint32_t height) {
+HResult CVDRendGraphImpl::BuildGraph(uint32_t width, uint32_t height) {
   if (captureGraph) return captureGraph->BuildGraph(*this, width, height);
   StopGraph();
   HRESULT hr = S_OK;
@@ -274,7 +274,7 @@ HRESULT CVDRendGraphImpl::BuildGraph(uint32_t width, uint32_t height) {
 }
 
 // The construction steps under the graph lock; the first failure ends them.
-HRESULT CVDRendGraphImpl::ConstructGraph(uint32_t width, uint32_t height) {
+HResult CVDRendGraphImpl::ConstructGraph(uint32_t width, uint32_t height) {
   HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, kGraphContext, IID_IGraphBuilder, graph.putVoid());
   if (FAILED(hr)) {
     LogMessage("Couldn't create IGraphBuilder!  hr=0x%x", static_cast<unsigned>(hr));
@@ -344,7 +344,7 @@ HRESULT CVDRendGraphImpl::ConstructGraph(uint32_t width, uint32_t height) {
   return hr;
 }
 
-HRESULT CVDRendGraphImpl::StopRunningGraph() {
+HResult CVDRendGraphImpl::StopRunningGraph() {
   if (!graph) return S_OK;
   HRESULT hr = S_OK;
   media::ComPtr<IMediaControl> control;
