@@ -1,6 +1,8 @@
 // The registry helpers built on the backend's calls, the same on every build.
 #include "platform/registry.h"
 
+#include <algorithm>
+
 #include "platform/text.h"
 
 namespace platform {
@@ -24,6 +26,13 @@ std::vector<std::string> RegistrySubkeys(RegistryRoot root, const char* subkey) 
   if (key.Open(root, subkey, RegistryAccess::Read) != kErrorSuccess) return names;
   std::string name;
   for (uint32_t i = 0; key.EnumSubkey(i, &name) == kErrorSuccess; ++i) names.push_back(name);
+  // Both registries keep this order already; the sort makes it a promise.
+  const auto lower = [](std::string s) {
+    for (char& c : s)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+  };
+  std::stable_sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) { return lower(a) < lower(b); });
   return names;
 }
 

@@ -79,7 +79,8 @@ long SetRegistryValue(RegistryRoot root, const char* subkey, const char* valueNa
 // A REG_SZ value from UTF-8 text, stored as UTF-16LE with its terminator.
 long SetRegistryString(RegistryRoot root, const char* subkey, const char* valueName, std::string_view text);
 
-// The names of all subkeys of a key, in EnumSubkey's order; empty when it cannot be opened.
+// The names of all subkeys of a key, sorted by name without regard to ASCII case; empty when
+// the key cannot be opened.
 std::vector<std::string> RegistrySubkeys(RegistryRoot root, const char* subkey);
 
 // Deletes a key with everything below it. 0, or 2 when the key does not exist.
