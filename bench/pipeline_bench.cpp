@@ -1,15 +1,28 @@
 // The whole frame pipeline (ProcessSample: check, convert, copy or scale, hand on) for the
 // common capture formats, against memcpy of the output frame. No plug-in, no virtual camera
 // library: the hand-on itself costs nothing here.
+// And the whole capture path, per frame from the camera pin's delivery to the virtual-camera
+// stand-in's OruVCapSetWebcamData: CapturePath/MJPG1280x720/640x480 (decoder, renderer,
+// scale) against jpeg/1280x720 (TurboJPEG's own decode of the same frame), and
+// CapturePath/YUY2640x480/640x480 (renderer, copy) against memcpy/640x480.
 #include <benchmark/benchmark.h>
+#include <turbojpeg.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/frame_bench.h"
 #include "graph/rend_graph.h"
+#include "media/com_ptr.h"
+#include "media/jpeg/jpeg_codec.h"
+#include "media/vd_filters.h"
+#include "outside/filters/stand_ins.h"
+#include "outside/filters/test_pattern.h"
 #include "pixel/features.h"
+#include "platform/module.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -54,10 +67,178 @@ void RegisterPipeline(const Format& f, bench::Size in, bench::Size out) {
   })->Unit(benchmark::kMicrosecond);
 }
 
+using media::ComPtr;
+
+ComPtr<IBaseFilter> CreateFrom(const platform::UniqueModule& module, const CLSID& clsid) {
+  HRESULT (*get)(REFCLSID, REFIID, void**) = nullptr;
+  ComPtr<IClassFactory> factory;
+  ComPtr<IBaseFilter> filter;
+  if (platform::BindModuleSymbol(module.get(), "DllGetClassObject", &get) &&
+      SUCCEEDED(get(clsid, IID_IClassFactory, factory.putVoid()))) {
+    factory->CreateInstance(nullptr, IID_IBaseFilter, filter.putVoid());
+  }
+  return filter;
+}
+
+class ConfigBag final : public IPropertyBag {
+ public:
+  explicit ConfigBag(const std::string& config) : config_(platform::Utf8ToUtf16(config)) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR, VARIANT* value, IErrorLog*) override {
+    value->vt = VT_BSTR;
+    value->bstrVal = SysAllocString(media::AsOle(config_.c_str()));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Write(LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
+
+ private:
+  std::u16string config_;
+};
+
+ComPtr<IPin> PinOf(IBaseFilter* filter, PIN_DIRECTION direction) {
+  ComPtr<IEnumPins> pins;
+  ComPtr<IPin> pin;
+  filter->EnumPins(pins.put());
+  while (pins && pins->Next(1, pin.put(), nullptr) == S_OK) {
+    PIN_DIRECTION d;
+    if (SUCCEEDED(pin->QueryDirection(&d)) && d == direction) return pin;
+  }
+  return {};
+}
+
+int32_t STDMETHODCALLTYPE ToPipeline(const BITMAPINFOHEADER* header, const uint8_t* bytes, uint32_t length,
+                                     void* context) {
+  return CVDRendGraphImpl::SampleCallback(reinterpret_cast<const BitmapInfoHeader*>(header), bytes, length,
+                                          context);
+}
+
+// camera -> [decoder ->] VD Render -> the render-graph object's pipeline -> the virtual-camera
+// stand-in, paused: the camera, a live source, sends nothing; each sample is handed to the
+// first filter's input pin as the camera's pin would.
+struct CapturePath {
+  CapturePath(const std::string& config, bool decoder, bench::Size out) {
+    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.putVoid());
+    camera = CreateFrom(cams, filters::kClsidKestrelCam);
+    render = CreateFrom(renders, vd::kClsidVDRender);
+    ComPtr<IPersistPropertyBag> persist;
+    if (!graph || !camera || !render || FAILED(camera.as(IID_IPersistPropertyBag, &persist))) return;
+    ConfigBag bag(config);
+    persist->Load(&bag, nullptr);
+    graph->AddFilter(camera.get(), OLESTR("Video Capture"));
+    graph->AddFilter(render.get(), OLESTR("VD Render"));
+    IBaseFilter* last = camera.get();
+    if (decoder) {
+      decode = CreateFrom(decoders, vd::kClsidMjpegDecoder);
+      graph->AddFilter(decode.get(), OLESTR("Quillon MJPEG Decoder"));
+      graph->ConnectDirect(PinOf(camera.get(), PINDIR_OUTPUT).get(), PinOf(decode.get(), PINDIR_INPUT).get(), nullptr);
+      last = decode.get();
+    }
+    graph->ConnectDirect(PinOf(last, PINDIR_OUTPUT).get(), PinOf(render.get(), PINDIR_INPUT).get(), nullptr);
+    PinOf(decoder ? decode.get() : render.get(), PINDIR_INPUT).as(IID_IMemInputPin, &entry);
+    render.as(vd::kIidVDRenderCallback, &callback);
+    owner = std::make_unique<CVDRendGraphImpl>();
+    if (!owner->vcam.Load(KESTREL_VCAM_MODULE)) return;
+    owner->PrepareOutputFormat(static_cast<uint32_t>(out.w), static_cast<uint32_t>(out.h));
+    owner->currentResolution.store(PackResolution(static_cast<uint32_t>(out.w), static_cast<uint32_t>(out.h)));
+    if (callback) callback->SetCallback(&ToPipeline, owner.get());
+    graph.as(IID_IMediaControl, &control);
+    if (control) control->Pause();
+    if (entry) entry->GetAllocator(allocator.put());
+  }
+  ~CapturePath() {
+    if (control) control->Stop();
+    if (callback) callback->SetCallback(nullptr, nullptr);
+  }
+  bool ok() const { return entry && callback && allocator && control && owner && owner->vcam.IsLoaded(); }
+
+  platform::UniqueModule cams{platform::LoadModule(KESTREL_CAM_MODULE)};
+  platform::UniqueModule renders{platform::LoadModule(KESTREL_RENDER_MODULE)};
+  platform::UniqueModule decoders{platform::LoadModule(KESTREL_DECODER_MODULE)};
+  ComPtr<IGraphBuilder> graph;
+  ComPtr<IMediaControl> control;
+  ComPtr<IBaseFilter> camera, render, decode;
+  ComPtr<IMemInputPin> entry;
+  ComPtr<IMemAllocator> allocator;
+  ComPtr<IVDRenderCallback> callback;
+  std::unique_ptr<CVDRendGraphImpl> owner;
+};
+
+uint64_t (*g_deliveredFrames)() = nullptr;
+
+// One camera frame: the pattern in the subtype the path captures.
+std::vector<uint8_t> CameraFrame(filters::Subtype subtype, bench::Size s) {
+  std::vector<uint8_t> bgrx(static_cast<size_t>(s.w) * s.h * 4);
+  filters::DrawPattern(bgrx.data(), static_cast<uint32_t>(s.w), static_cast<uint32_t>(s.h), 42);
+  std::vector<uint8_t> frame(filters::FrameBytes(subtype, static_cast<uint32_t>(s.w), static_cast<uint32_t>(s.h)));
+  media::JpegEncoder encoder;
+  frame.resize(filters::WriteFrame(subtype, bgrx.data(), static_cast<uint32_t>(s.w), static_cast<uint32_t>(s.h),
+                                   &encoder, frame.data(), static_cast<uint32_t>(frame.size())));
+  return frame;
+}
+
+void RegisterCapturePath(filters::Subtype subtype, bench::Size in, bench::Size out) {
+  const std::string name = std::string("CapturePath/") + filters::SubtypeName(subtype) + bench::Dims(in) + "/" +
+                           bench::Dims(out);
+  benchmark::RegisterBenchmark(name.c_str(), [subtype, in, out](benchmark::State& st) {
+    const std::vector<uint8_t> frame = CameraFrame(subtype, in);
+    const bool mjpg = subtype == filters::Subtype::MJPG;
+    CapturePath path(std::string("caps=") + filters::SubtypeName(subtype) + ":" + bench::Dims(in), mjpg, out);
+    if (!path.ok() || frame.empty() || !g_deliveredFrames) return st.SkipWithError("capture path not built");
+    const uint64_t before = g_deliveredFrames();
+    for (auto _ : st) {
+      ComPtr<IMediaSample> sample;
+      BYTE* data = nullptr;
+      path.allocator->GetBuffer(sample.put(), nullptr, nullptr, 0);
+      sample->GetPointer(&data);
+      // The compressed frame must be in the sample; an uncompressed one is whatever the
+      // buffer holds (the camera's own drawing is not part of the path).
+      if (mjpg) std::memcpy(data, frame.data(), frame.size());
+      sample->SetActualDataLength(static_cast<long>(frame.size()));
+      path.entry->Receive(sample.get());
+    }
+    if (g_deliveredFrames() - before != static_cast<uint64_t>(st.iterations())) st.SkipWithError("frames lost");
+    st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) * out.w * 2 * out.h);
+  })->Unit(benchmark::kMicrosecond);
+}
+
+// TurboJPEG's own decode of the same camera frame to its 4:2:2 planes.
+void RegisterJpegBaseline(bench::Size s) {
+  benchmark::RegisterBenchmark(("jpeg/" + bench::Dims(s)).c_str(), [s](benchmark::State& st) {
+    const std::vector<uint8_t> jpeg = CameraFrame(filters::Subtype::MJPG, s);
+    tjhandle handle = tjInitDecompress();
+    int strides[3];
+    std::vector<uint8_t> planes[3];
+    unsigned char* out[3];
+    for (int p = 0; p < 3; ++p) {
+      strides[p] = tjPlaneWidth(p, s.w, TJSAMP_422);
+      planes[p].resize(tjPlaneSizeYUV(p, s.w, strides[p], s.h, TJSAMP_422));
+      out[p] = planes[p].data();
+    }
+    for (auto _ : st) {
+      if (tjDecompressToYUVPlanes(handle, jpeg.data(), jpeg.size(), out, s.w, strides, s.h, 0) != 0)
+        st.SkipWithError("decode failed");
+      benchmark::ClobberMemory();
+    }
+    tjDestroy(handle);
+    st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) * s.w * 2 * s.h);
+  })->Unit(benchmark::kMicrosecond);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   InitPixelKernels();
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  platform::UniqueModule vcam(platform::LoadModule(KESTREL_VCAM_MODULE));
+  platform::BindModuleSymbol(vcam.get(), "OruStandIn_FrameCount", &g_deliveredFrames);
+  RegisterCapturePath(filters::Subtype::MJPG, {1280, 720}, {640, 480});
+  RegisterJpegBaseline({1280, 720});
+  RegisterCapturePath(filters::Subtype::YUY2, {640, 480}, {640, 480});
   const bench::Size sizes[] = {{640, 480}, {1920, 1080}};
   const bench::Size hd = {1280, 720};
   for (const bench::Size& s : sizes) bench::RegisterMemcpyBaseline(s, static_cast<size_t>(s.w) * 2 * s.h);
@@ -71,5 +252,6 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  CoUninitialize();
   return 0;
 }

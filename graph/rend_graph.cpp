@@ -53,18 +53,18 @@ void CThreadBase::Stop() {
 
 uint32_t CThreadBase::ThreadEntry(void* self) {
   auto* base = static_cast<CThreadBase*>(self);
-  platform::InitializeThreadCom();
+  // The worker's own single-threaded apartment, on both builds (the media layer's COM).
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   // A forced end (Stop after its grace period) unwinds through the guard to the start.
   const uint32_t result = platform::Guarded(uint32_t{0}, [base] { return base->Run(); });
-  platform::UninitializeThreadCom();
+  CoUninitialize();
   return result;
 }
 
 // ---- creation ----
 
 CVDRendGraphImpl::CVDRendGraphImpl()
-    : captureGraph(&NoCameraBackend()),
-      debugOutput(&platform::DebugOutput),
+    : debugOutput(&platform::DebugOutput),
       isProcessRunning(&IsProcessRunning),
       launchCompanionApp(&LaunchCompanionApp) {}
 
@@ -329,9 +329,9 @@ HResult CVDRendGraphImpl::HandleGraphEvent() {
   if (!mediaEvent) return kEPointer;
   HResult last = 0;
   while (mediaEvent) {
-    int32_t code = 0;
-    intptr_t param1 = 0, param2 = 0;
-    if (mediaEvent->GetEvent(&code, &param1, &param2, 0) < 0) break;
+    LONG code = 0;
+    LONG_PTR param1 = 0, param2 = 0;
+    if (FAILED(mediaEvent->GetEvent(&code, &param1, &param2, 0))) break;
     last = mediaEvent->FreeEventParams(code, param1, param2);
     if (code == EC_DEVICE_LOST && param2 == 0) {
       LogMessage("CVDRendGraphImpl::HandleGraphEvent(void)");

@@ -23,7 +23,9 @@
 #include "platform/module.h"
 #include "platform/program.h"
 #include "platform/thread.h"
+#include "tests/graph/camera_env.h"
 #include "tests/graph/fake_graph.h"
+#include "tests/filters/picture.h"
 #include "tests/graph/standins.h"
 #include "tests/graph/test_env.h"
 #include "tests/plugin/plugin_test_support.h"
@@ -92,12 +94,12 @@ std::u16string UniqueChannel() { return plugin_test::U16(plugin_test::UniqueName
 // service's own registration pipe.
 class ClientProcess {
  public:
-  ClientProcess(const std::string& key, const std::string& countFile)
+  ClientProcess(const std::string& key, const std::string& countFile, uint32_t capacity = 40 + kLargestFrame)
       : ready_(plugin_test::UniqueName("ready")), quit_(plugin_test::UniqueName("quit")), countFile_(countFile) {
     readyEvent_ = platform::Event::CreateNamed(plugin_test::U16(ready_).c_str(), true, false);
     quitEvent_ = platform::Event::CreateNamed(plugin_test::U16(quit_).c_str(), true, false);
     process_ = platform::SpawnProcess(plugin_test::BuildPath(KESTREL_ORUCLIENT),
-                                      {"--key", key, "--effect", "invert", "--capacity", std::to_string(40 + kLargestFrame),
+                                      {"--key", key, "--effect", "invert", "--capacity", std::to_string(capacity),
                                        "--ready-event", ready_, "--quit-event", quit_, "--count-file", countFile_,
                                        plugin_test::UniqueName("chan")});
   }
@@ -349,4 +351,148 @@ TEST_F(FrameportHostTest, CompanionPathIsReadAfterTheRealPlugInStarted) {
   }
 }
 
+
+// The whole service through the Kestrel library as the host loads it: a synthetic camera
+// registered in the test's registry, the virtual-camera stand-in as the consumer's side and
+// the sample client inverting every frame in its own process.
+class CaptureEndToEndTest : public test::ScratchTest {
+ protected:
+  static constexpr uint32_t kClientCapacity = 40 + 1280 * 720 * 2;
+
+  void SetUp() override {
+    ScratchTest::SetUp();
+    ASSERT_NE(g_keepFrameport, nullptr);
+    platform::SetEnvironmentValue("KESTREL_PIPE_DIR", dir_.c_str());
+    record_ = test::Join(dir_, "record.txt");
+    platform::SetEnvironmentValue("KESTREL_FILTERS_RECORD", record_.c_str());
+    ASSERT_TRUE(vcam_.ok());
+    vcam_.Reset();
+    test::ClearCameras();
+    test::RegisterFilters();
+    ASSERT_TRUE(kestrel_);
+    ASSERT_TRUE(platform::BindModuleSymbol(kestrel_.get(), "CreatRendGraph", &create_));
+    ASSERT_TRUE(platform::BindModuleSymbol(kestrel_.get(), "ReleaseRendGraph", &release_));
+  }
+  void TearDown() override {
+    if (object_) {
+      object_->Uninitialize();
+      release_(&object_);
+    }
+    test::ClearCameras();
+    platform::SetEnvironmentValue("KESTREL_FILTERS_RECORD", nullptr);
+    platform::SetEnvironmentValue("KESTREL_PIPE_DIR", nullptr);
+    ScratchTest::TearDown();
+  }
+  void Start() {
+    ASSERT_EQ(create_(&object_), 1);
+    ASSERT_NE(object_, nullptr);
+    ASSERT_EQ(object_->Initialize(0), 1);
+    ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetChangeResResult(0x0)"));
+  }
+  // Asks for width x height and waits for the work mode the answer brings.
+  void Request(uint32_t width, uint32_t height, uint32_t mode) {
+    const std::string call = "OruVCapSetWorkMode(" + std::to_string(mode) + ")";
+    const uint32_t before = vcam_.CountCalls(call.c_str());
+    ASSERT_EQ(vcam_.ConsumerOpen(width, height, 0), 1);
+    ASSERT_TRUE(vcam_.WaitForCall(call.c_str(), before + 1));
+  }
+  // The best match, in dB, of the last delivered frame (inverted back when asked) with any
+  // of the camera's first frames at that size.
+  double LastFrameMatch(uint32_t width, uint32_t height, bool invert, double enough = 99) {
+    BitmapInfoHeader h{};
+    Bytes got(vcam_.GetLastFrame(&h, nullptr, 0));
+    vcam_.GetLastFrame(&h, got.data(), static_cast<uint32_t>(got.size()));
+    if (h.biWidth != static_cast<int32_t>(width) || h.biHeight != static_cast<int32_t>(height) ||
+        got.size() != width * 2 * height) {
+      return 0;
+    }
+    if (invert) got = Inverted(got);
+    double best = 0;
+    for (uint64_t frame = 0; frame < 300 && best < enough; ++frame) {
+      const Bytes pattern = test::PatternYuy2(width, height, frame);
+      best = std::max(best, test::Psnr(pattern.data(), got.data(), got.size()));
+    }
+    return best;
+  }
+  // Frames flow until one arrives rewritten by the client (its channel is served from the
+  // plug-in's next poll on); false when none does.
+  bool WaitForInvertedFrame(uint32_t width, uint32_t height, double minimumDb) {
+    for (int i = 0; i < 200; ++i) {
+      if (vcam_.WaitForFrames(vcam_.FrameCount() + 1, test::kWaitMs) != 1) return false;
+      if (LastFrameMatch(width, height, true, minimumDb) >= minimumDb) return true;
+    }
+    return false;
+  }
+
+  platform::UniqueModule kestrel_{platform::LoadModule("Kestrel.dll")};
+  int32_t (*create_)(IRendGraph**) = nullptr;
+  void (*release_)(IRendGraph**) = nullptr;
+  IRendGraph* object_ = nullptr;
+  test::VcamStandIn vcam_;
+  std::string record_;
+};
+
+TEST_F(CaptureEndToEndTest, ConsumerSeesTheCameraRewrittenByTheClientAcrossResolutions) {
+  test::AddCamera("0001", test::UsbPath(1), "Desk camera", "caps=MJPG:1280x720,YUY2:640x480");
+  Start();
+  ClientProcess client("1", test::Join(dir_, "count.txt"), kClientCapacity);
+  ASSERT_TRUE(client.WaitReady());
+
+  Request(640, 480, WORKMODE_STREAMING);
+  EXPECT_TRUE(WaitForInvertedFrame(640, 480, 99));  // YUY2 exactly as the camera drew it
+  EXPECT_TRUE(test::Contains(test::ReadRecord(record_), "camera SetFormat YUY2 640x480 333333"));
+
+  Request(1280, 720, WORKMODE_STREAMING);
+  EXPECT_TRUE(WaitForInvertedFrame(1280, 720, 30));  // through the MJPEG decoder
+  EXPECT_TRUE(test::Contains(test::ReadRecord(record_), "camera SetFormat MJPG 1280x720 333333"));
+  EXPECT_TRUE(test::Contains(test::ReadRecord(record_), "decoder Control 4"));
+
+  // Every delivered frame went through the client.
+  const uint64_t before = vcam_.FrameCount();
+  ASSERT_EQ(vcam_.WaitForFrames(before + 3, test::kWaitMs), 1);
+  EXPECT_GE(LastFrameMatch(1280, 720, true, 30), 30);
+  EXPECT_LT(LastFrameMatch(1280, 720, false, 15), 15);
+
+  // Uninitialize while frames flow: everything the service made is released.
+  object_->Uninitialize();
+  release_(&object_);
+  EXPECT_EQ(object_, nullptr);
+  for (const char* module : {"KestrelCam.dll", "KestrelVDRender.dll", "KestrelMjpegDec.dll"}) {
+    SCOPED_TRACE(module);
+    platform::UniqueModule m(platform::LoadModule(module));
+    int32_t (*objects)() = nullptr;
+    ASSERT_TRUE(platform::BindModuleSymbol(m.get(), "KestrelFilters_ObjectCount", &objects));
+    EXPECT_EQ(objects(), 0);
+  }
+  EXPECT_EQ(client.Quit(), 0u);
+  EXPECT_GT(client.Count(), 0);
+}
+
+TEST_F(CaptureEndToEndTest, LostCameraFailsUntilItIsBackAndABusyCameraFails) {
+  test::AddCamera("0001", test::UsbPath(1), "Desk camera", "caps=YUY2:320x240;lost=30");
+  Start();
+  Request(320, 240, WORKMODE_STREAMING);
+  // Unplugged: once the graph reports the loss, the reopen finds nothing (a loss before this
+  // point only reopens the camera, which is lost again).
+  test::ClearCameras();
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetChangeResResult(0x80004005)"));
+  // One failed mode for the loss, one for the failed reopen.
+  ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetWorkMode(2)", 2));
+
+  test::AddCamera("0001", test::UsbPath(1), "Desk camera", "caps=YUY2:320x240");
+  Request(320, 240, WORKMODE_STREAMING);
+  ASSERT_EQ(vcam_.WaitForFrames(vcam_.FrameCount() + 2, test::kWaitMs), 1);
+
+  // In use by another application: Run fails.
+  test::ClearCameras();
+  test::AddCamera("0001", test::UsbPath(1), "Desk camera", "caps=YUY2:640x480;fail=run");
+  const uint32_t results = vcam_.CountCalls("OruVCapSetChangeResResult(0x80004005)");
+  Request(640, 480, WORKMODE_FAILED);
+  EXPECT_EQ(vcam_.CountCalls("OruVCapSetChangeResResult(0x80004005)"), results + 1);
+  BitmapInfoHeader logo{};
+  EXPECT_GT(vcam_.GetLogo(&logo, nullptr, 0), 0u);
+  EXPECT_EQ(logo.biCompression, kFourccYUY2);
+}
+
 }  // namespace
+
