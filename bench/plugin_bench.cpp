@@ -70,7 +70,7 @@ class Plugin {
       processes_.push_back(p);
       if (readyEvent.Wait(kStartMs) != platform::kWaitObject0) return false;
     }
-    if (static_cast<int>(reinterpret_cast<CFanoutPlugin*>(handle_)->ClientCount()) != clients_) return false;
+    if (static_cast<int>(static_cast<CFanoutPlugin*>(CFanoutPlugin::LiveTable().Acquire(handle_).get())->ClientCount()) != clients_) return false;
     // Each of the plug-in's channel ends sees its client at its next poll, at most 500 ms on.
     platform::Event never = platform::Event::CreateLocal(true, false);
     never.Wait(clients_ > 0 ? 1100 : 0);

@@ -22,6 +22,8 @@ constexpr size_t kEntryBytes = kAllowListEntryChars * 2;
 
 constexpr uint32_t kBlackWidth = 320;
 constexpr uint32_t kBlackHeight = 240;
+// The largest busy picture taken, each way; cameras deliver 4096 at most.
+constexpr int32_t kMaxBusyDimension = 4096;
 
 uint32_t Le32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -68,7 +70,8 @@ void CVDRendGraphImpl::LoadCaptureProfile() {
 }
 
 void CVDRendGraphImpl::LoadCaptureProfile(const char* path) {
-  std::FILE* f = platform::OpenStdioFile(path, "r+b");
+  // Only read: a profile the service may not write is still its profile.
+  std::FILE* f = platform::OpenStdioFile(path, "rb");
   if (!f) return;
   uint8_t header[kProfileHeaderBytes];
   if (std::fread(header, 1, sizeof(header), f) != sizeof(header)) {
@@ -101,7 +104,11 @@ void CVDRendGraphImpl::LoadBusyPicture(const char* bitmapPath) {
   busyPixels.reset();
   busyHeader = {};
   platform::BitmapFile bitmap;
-  if (bitmap.Load(bitmapPath)) {
+  // A logo larger than any camera frame is refused like an unreadable file, before its
+  // pixels cost anything.
+  const bool loaded = bitmap.Load(bitmapPath) && bitmap.description().width <= kMaxBusyDimension &&
+                      bitmap.description().height <= kMaxBusyDimension;
+  if (loaded) {
     const platform::BitmapDescription& d = bitmap.description();
     if (d.bitsPixel == 24 && d.width > 0 && d.height > 0) {
       const uint32_t width = static_cast<uint32_t>(d.width);
@@ -110,12 +117,12 @@ void CVDRendGraphImpl::LoadBusyPicture(const char* bitmapPath) {
       // The conversion reads widthBytes per row; it must stay inside what was copied.
       if (d.widthBytes >= static_cast<int32_t>(width * 3) &&
           static_cast<size_t>(d.widthBytes) * height <= scratchBytes) {
-        std::vector<uint8_t> scratch(scratchBytes);
-        bitmap.GetBits(scratch.data(), static_cast<long>(scratchBytes));
+        std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[scratchBytes]);
+        if (scratch) bitmap.GetBits(scratch.get(), static_cast<long>(scratchBytes));
         const BitmapInfoHeader h = Yuy2Header(width, height);
-        std::unique_ptr<uint8_t[]> pixels(new (std::nothrow) uint8_t[h.biSizeImage]);
+        std::unique_ptr<uint8_t[]> pixels(scratch ? new (std::nothrow) uint8_t[h.biSizeImage] : nullptr);
         if (pixels) {
-          RGB24ToYUY2(pixels.get(), static_cast<int32_t>(DibStride(width, 16)), scratch.data(),
+          RGB24ToYUY2(pixels.get(), static_cast<int32_t>(DibStride(width, 16)), scratch.get(),
                       d.widthBytes, width, static_cast<int32_t>(height));
           busyPixels = std::move(pixels);
           busyHeader = h;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/debug_output.h"
+#include "platform/exception_guard.h"
 #include "platform/file.h"
 #include "platform/local_time.h"
 #include "platform/text.h"
@@ -91,7 +92,7 @@ int IsLogEnabled() {
 }
 
 void WriteLogLine(const char* message) {
-  try {
+  platform::GuardedVoid([message] {
     if (!g_writeLogSwitch.On(IsLogEnabled)) return;
     char timeText[128] = "";
     std::tm local{};
@@ -104,9 +105,7 @@ void WriteLogLine(const char* message) {
     std::snprintf(line.data(), line.size(), "%-10s\t%s - %s\n", timeText, "KESTREL", text);
     line.pop_back();
     platform::AppendTextFile(kLogFile, line);
-  } catch (...) {
-    platform::RethrowIfThreadEnd();
-  }
+  });
 }
 
 void LogMessage(const char* format, ...) {
@@ -124,15 +123,16 @@ void LogMessage(const char* format, ...) {
 }
 
 void TraceMessage(const char* format, ...) {
-  try {
-    if (!format || !g_traceSwitch.On(ReadTraceSwitch)) return;
-    // UTF-8 may take four bytes per character; the character limit is applied after decoding.
-    char narrow[kFormatChars * 4];
-    va_list args;
-    va_start(args, format);
-    const int n = std::vsnprintf(narrow, sizeof narrow, format, args);
-    va_end(args);
-    if (n < 0) return;
+  if (!format) return;
+  // UTF-8 may take four bytes per character; the character limit is applied after decoding.
+  char narrow[kFormatChars * 4];
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(narrow, sizeof narrow, format, args);
+  va_end(args);
+  if (n < 0) return;
+  platform::GuardedVoid([&narrow] {
+    if (!g_traceSwitch.On(ReadTraceSwitch)) return;
     std::u16string text = platform::Utf8ToUtf16(narrow);
     if (text.size() > kFormatChars - 1) {
       text.resize(kFormatChars - 1);
@@ -143,13 +143,11 @@ void TraceMessage(const char* format, ...) {
     while (!trimmed.empty() && IsLineBreak(trimmed.front())) trimmed.remove_prefix(1);
     while (!trimmed.empty() && IsLineBreak(trimmed.back())) trimmed.remove_suffix(1);
     AppendTraceFile(kTraceFile, trimmed, true);
-  } catch (...) {
-    platform::RethrowIfThreadEnd();
-  }
+  });
 }
 
 int AppendTraceFile(const char* path, std::u16string_view text, bool addLineEnd) {
-  try {
+  platform::GuardedVoid([&] {
     using platform::File;
     using platform::FileOpen;
     using platform::FileShare;
@@ -175,7 +173,7 @@ int AppendTraceFile(const char* path, std::u16string_view text, bool addLineEnd)
       if (fresh.Open(path, FileOpen::WriteCreateAlways, FileShare::None)) fresh.Write(kMark, sizeof kMark);
     }
     File out;
-    if (!out.Open(path, FileOpen::AppendOpenAlways, FileShare::None) || !out.SeekEnd()) return 1;
+    if (!out.Open(path, FileOpen::AppendOpenAlways, FileShare::None) || !out.SeekEnd()) return;
     std::string bytes;
     bytes.reserve((text.size() + 2) * 2);
     auto put = [&bytes](char16_t c) {
@@ -188,9 +186,7 @@ int AppendTraceFile(const char* path, std::u16string_view text, bool addLineEnd)
       put(u'\n');
     }
     out.Write(bytes.data(), bytes.size());
-  } catch (...) {
-    platform::RethrowIfThreadEnd();
-  }
+  });
   return 1;
 }
 

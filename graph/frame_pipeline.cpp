@@ -9,6 +9,7 @@
 #include "graph/diagnostics.h"
 #include "graph/scaler.h"
 #include "pixel/pixel_kernels.h"
+#include "platform/exception_guard.h"
 
 namespace {
 
@@ -71,10 +72,7 @@ uint32_t AbsHeight(int32_t h) { return h < 0 ? 0u - static_cast<uint32_t>(h) : s
 int32_t CVDRendGraphImpl::SampleCallback(const BitmapInfoHeader* header, const uint8_t* data,
                                          uint32_t length, void* context) {
   if (context) {
-    try {
-      static_cast<CVDRendGraphImpl*>(context)->ProcessSample(header, data, length);
-    } catch (...) {
-    }
+    platform::GuardedVoid([&] { static_cast<CVDRendGraphImpl*>(context)->ProcessSample(header, data, length); });
   }
   return 0;
 }
@@ -94,7 +92,7 @@ HResult CVDRendGraphImpl::ProcessSample(const BitmapInfoHeader* header, const ui
   if (needed == 0 || needed > length) return kEFail;
   if (action == FrameAction::PassThrough) return DeliverFrame(header, data, length);
 
-  try {
+  return platform::Guarded(kEFail, [&]() -> HResult {
     EnsureConversionBuffer(header);
     if (!conversionBuffer) return kEFail;
     const uint32_t w = static_cast<uint32_t>(header->biWidth);
@@ -131,9 +129,7 @@ HResult CVDRendGraphImpl::ProcessSample(const BitmapInfoHeader* header, const ui
         return kEFail;
     }
     return DeliverFrame(header, dst, conversionSize);
-  } catch (...) {
-    return kEFail;
-  }
+  });
 }
 
 void CVDRendGraphImpl::EnsureConversionBuffer(const BitmapInfoHeader* header) {
@@ -199,10 +195,7 @@ int32_t CVDRendGraphImpl::DeliverFrame(const BitmapInfoHeader* header, const uin
   if (support3D && settings3D[0].load(std::memory_order_relaxed)) debugOutput(u"3D\n");
   const uintptr_t instance = pluginInstance.load(std::memory_order_relaxed);
   if (pfnProcessVideoFrame && instance) {
-    try {
-      pfnProcessVideoFrame(instance, &outputHeader, out);
-    } catch (...) {
-    }
+    platform::GuardedVoid([&] { pfnProcessVideoFrame(instance, &outputHeader, out); });
   }
   vcam.OruVCapSetWebcamData(&outputHeader, out, handOn);
   return 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "graph/diagnostics.h"
+#include "platform/exception_guard.h"
 #include "platform/process_list.h"
 #include "platform/text.h"
 #include "platform/thread.h"
@@ -67,12 +68,12 @@ platform::UserToken GetActiveUserToken() {
 }
 
 int LaunchCompanionApp(const char16_t* path) {
-  try {
-    if (!path || !*path) return 0;
+  platform::GuardedVoid([path] {
+    if (!path || !*path) return;
     platform::UserToken token = GetActiveUserToken();
     if (!token.IsValid()) {
       TraceMessage("Kestrel--Failed to get user token,failed to launch TAVI.\n");
-      return 0;
+      return;
     }
     platform::UserEnvironment environment;
     uint32_t flags = platform::kNormalPriorityClass | platform::kCreateNewConsole;
@@ -82,9 +83,7 @@ int LaunchCompanionApp(const char16_t* path) {
     const bool started = platform::StartProcessAsUser(token, path, flags, &environment);
     TraceMessage("Kestrel--CreateProcessAsUser  = %d: %s\n", started ? 1 : 0,
                  platform::Utf16ToUtf8(path).c_str());
-  } catch (...) {
-    platform::RethrowIfThreadEnd();
-  }
+  });
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include "graph/rend_graph.h"
 
 #include "graph/diagnostics.h"
+#include "platform/exception_guard.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "platform/thread.h"
@@ -24,12 +25,7 @@ void CVDRendGraphImpl::LoadFramePlugin() {
       platform::BindModuleSymbol(pluginModule, "Frameport_UnInitialize", &pfnUnInitialize) &
       platform::BindModuleSymbol(pluginModule, "Frameport_Abort", &pfnAbort);
   if (!bound) return;
-  uintptr_t instance = 0;
-  try {
-    instance = pfnInitialize();
-  } catch (...) {
-    instance = 0;
-  }
+  const uintptr_t instance = platform::Guarded(uintptr_t{0}, [this] { return pfnInitialize(); });
   if (instance == 0 || instance == kFailedInstance || instance == kFailedInstance32) {
     platform::UnloadModule(pluginModule);
     pluginModule = nullptr;
@@ -53,23 +49,17 @@ void CVDRendGraphImpl::LoadFramePlugin() {
 
 void CVDRendGraphImpl::AbortFramePlugin() {
   const uintptr_t instance = pluginInstance.load();
-  if (pfnAbort && instance) {
-    try {
-      pfnAbort(instance);
-    } catch (...) {
-      platform::RethrowIfThreadEnd();  // the worker may be ended by force while stopping
-    }
-  }
+  // The worker may be ended by force while stopping: the guard lets that unwind pass.
+  if (pfnAbort && instance) platform::GuardedVoid([&] { pfnAbort(instance); });
 }
 
 void CVDRendGraphImpl::UnloadFramePlugin() {
   const uintptr_t instance = pluginInstance.load();
   if (pfnUnInitialize && instance) {
-    try {
+    platform::GuardedVoid([&] {
       if (pfnAbort) pfnAbort(instance);
       pfnUnInitialize(instance);
-    } catch (...) {
-    }
+    });
     pluginInstance.store(0);
   }
   if (pluginModule) platform::UnloadModule(pluginModule);

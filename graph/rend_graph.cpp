@@ -4,11 +4,13 @@
 
 #include <chrono>
 #include <thread>
+#include <unordered_set>
 
 #include "graph/diagnostics.h"
 #include "graph/launcher.h"
 #include "pixel/features.h"
 #include "platform/debug_output.h"
+#include "platform/exception_guard.h"
 #include "platform/text.h"
 
 namespace {
@@ -52,14 +54,8 @@ void CThreadBase::Stop() {
 uint32_t CThreadBase::ThreadEntry(void* self) {
   auto* base = static_cast<CThreadBase*>(self);
   platform::InitializeThreadCom();
-  uint32_t result = 0;
-  try {
-    result = base->Run();
-  } catch (...) {
-    // A forced end (Stop after its grace period) must unwind to the thread's start.
-    platform::RethrowIfThreadEnd();
-    result = 0;
-  }
+  // A forced end (Stop after its grace period) unwinds through the guard to the start.
+  const uint32_t result = platform::Guarded(uint32_t{0}, [base] { return base->Run(); });
   platform::UninitializeThreadCom();
   return result;
 }
@@ -79,7 +75,20 @@ CVDRendGraphImpl::~CVDRendGraphImpl() {
 
 // ---- IRendGraph ----
 
-int32_t CVDRendGraphImpl::Initialize(int32_t /*reserved*/) {
+// The three operations the host calls: an exception stops at each of them as a failure.
+int32_t CVDRendGraphImpl::Initialize(int32_t reserved) {
+  return platform::Guarded(int32_t{0}, [&] { return InitializeSteps(reserved); });
+}
+
+int32_t CVDRendGraphImpl::Uninitialize() {
+  return platform::Guarded(int32_t{1}, [&] { return UninitializeSteps(); });
+}
+
+int32_t CVDRendGraphImpl::NotifyDeviceChange(uint32_t code, uint32_t value, const char16_t* name) {
+  return platform::Guarded(int32_t{0}, [&] { return NotifyDeviceChangeSteps(code, value, name); });
+}
+
+int32_t CVDRendGraphImpl::InitializeSteps(int32_t /*reserved*/) {
   if (!vcam.Load()) return 0;
   InitPixelKernels();
   LogMessage("CVDRendGraphImpl::Initialize");
@@ -97,7 +106,7 @@ int32_t CVDRendGraphImpl::Initialize(int32_t /*reserved*/) {
   return 1;
 }
 
-int32_t CVDRendGraphImpl::Uninitialize() {
+int32_t CVDRendGraphImpl::UninitializeSteps() {
   if (running.exchange(0) == 0) return 1;
   Stop();
   StopGraph();
@@ -112,8 +121,8 @@ int32_t CVDRendGraphImpl::Uninitialize() {
   return 1;
 }
 
-int32_t CVDRendGraphImpl::NotifyDeviceChange(uint32_t code, uint32_t /*value*/,
-                                             const char16_t* name) {
+int32_t CVDRendGraphImpl::NotifyDeviceChangeSteps(uint32_t code, uint32_t /*value*/,
+                                                  const char16_t* name) {
   if (code < NOTIFY_IGNORED || code > NOTIFY_REMOVAL) return 0;
   if (code != NOTIFY_REMOVAL) {
     const uint32_t id = threadId.load();
@@ -163,70 +172,71 @@ void CVDRendGraphImpl::ShutDownVirtualCamera() {
 
 uint32_t CVDRendGraphImpl::Run() {
   LogMessage("CVDRendGraphImpl::Run 11\n");
-  LoadBusyPicture();
+  // A picture that cannot be had (even for want of memory) leaves the logo empty; the loop
+  // runs regardless.
+  platform::GuardedVoid([this] { LoadBusyPicture(); });
   for (;;) {
-    try {
-      // running is set by Initialize before the thread starts; a stop request that came
-      // meanwhile is honoured here rather than overwritten.
-      LogMessage("OruFakeCaptureOpen");
-      HResult opened = kEFail;
-      while (opened < 0) {
-        if (running.load() == 0) return 0;
-        opened = vcam.OruFakeCaptureOpen();
-        if (opened < 0) SleepMs(openRetryMs);
-      }
-      RegisterWithVirtualCamera();
-      PollResolution();
-      for (;;) {
-        const platform::Event* events[] = {&closeDeviceEvent, &deviceEvent, &instanceEvent,
-                                           &event3D};
-        const uint32_t woke = platform::MsgWaitForEvents(events, 4, kWaitTimeoutMs);
-        HandleGraphEvent();
-        switch (woke) {
-          case platform::kWaitObject0 + 0:
-            closeDeviceEvent.Reset();
-            StopGraph();
-            vcam.OruVCapSetCloseDevFinish();
-            vcam.OruVCapSetWorkMode(WORKMODE_IDLE);
-            break;
-          case platform::kWaitObject0 + 1:
-            deviceEvent.Reset();
-            vcam.OruVCapSetDeviceStatus(QueryPhysicalDeviceStatus());
-            break;
-          case platform::kWaitObject0 + 2:
-            instanceEvent.Reset();
-            PollResolution();
-            break;
-          case platform::kWaitObject0 + 3: {
-            event3D.Reset();
-            uint32_t a = 0, b = 0, c = 0;
-            if (vcam.OruVCapGet3DSettings(&a, &b, &c) >= 0) {
-              settings3D[0].exchange(a);
-              settings3D[1].exchange(b);
-              settings3D[2].exchange(c);
-            }
-            break;
-          }
-          case platform::kWaitObject0 + 4:
-            if (!HandleThreadMessages()) {
-              ShutDownVirtualCamera();
-              threadId.store(0);
-              FreeBusyPictures();
-              DiscardThreadMessages();
-              return 0;
-            }
-            break;
-          default:
-            break;
+    if (platform::GuardedVoid([this] { RunSession(); })) return 0;
+    platform::GuardedVoid([this] { ShutDownVirtualCamera(); });
+  }
+}
+
+// Opens the virtual camera, then serves its events until a quit, or returns when running was
+// cleared before it opened. An exception leaves to Run, which closes the camera and starts
+// over.
+void CVDRendGraphImpl::RunSession() {
+  // running is set by Initialize before the thread starts; a stop request that came
+  // meanwhile is honoured here rather than overwritten.
+  LogMessage("OruFakeCaptureOpen");
+  HResult opened = kEFail;
+  while (opened < 0) {
+    if (running.load() == 0) return;
+    opened = vcam.OruFakeCaptureOpen();
+    if (opened < 0) SleepMs(openRetryMs);
+  }
+  RegisterWithVirtualCamera();
+  PollResolution();
+  for (;;) {
+    const platform::Event* events[] = {&closeDeviceEvent, &deviceEvent, &instanceEvent,
+                                       &event3D};
+    const uint32_t woke = platform::MsgWaitForEvents(events, 4, kWaitTimeoutMs);
+    HandleGraphEvent();
+    switch (woke) {
+      case platform::kWaitObject0 + 0:
+        closeDeviceEvent.Reset();
+        StopGraph();
+        vcam.OruVCapSetCloseDevFinish();
+        vcam.OruVCapSetWorkMode(WORKMODE_IDLE);
+        break;
+      case platform::kWaitObject0 + 1:
+        deviceEvent.Reset();
+        vcam.OruVCapSetDeviceStatus(QueryPhysicalDeviceStatus());
+        break;
+      case platform::kWaitObject0 + 2:
+        instanceEvent.Reset();
+        PollResolution();
+        break;
+      case platform::kWaitObject0 + 3: {
+        event3D.Reset();
+        uint32_t a = 0, b = 0, c = 0;
+        if (vcam.OruVCapGet3DSettings(&a, &b, &c) >= 0) {
+          settings3D[0].exchange(a);
+          settings3D[1].exchange(b);
+          settings3D[2].exchange(c);
         }
+        break;
       }
-    } catch (...) {
-      platform::RethrowIfThreadEnd();
-      try {
-        ShutDownVirtualCamera();
-      } catch (...) {
-        platform::RethrowIfThreadEnd();
-      }
+      case platform::kWaitObject0 + 4:
+        if (!HandleThreadMessages()) {
+          ShutDownVirtualCamera();
+          threadId.store(0);
+          FreeBusyPictures();
+          DiscardThreadMessages();
+          return;
+        }
+        break;
+      default:
+        break;
     }
   }
 }
@@ -275,7 +285,7 @@ void CVDRendGraphImpl::DiscardThreadMessages() {
 }
 
 void CVDRendGraphImpl::PollResolution() {
-  try {
+  const bool done = platform::GuardedVoid([this] {
     uint32_t packed = 0;
     int64_t interval = 0;
     if (vcam.OruVCapGetCurrentResolution(&packed, &interval) < 0) {
@@ -284,10 +294,8 @@ void CVDRendGraphImpl::PollResolution() {
     }
     if (threadId.load() == 0) return;
     ApplyResolution(packed, interval);
-  } catch (...) {
-    platform::RethrowIfThreadEnd();
-    LogMessage("Failed to get resolution");
-  }
+  });
+  if (!done) LogMessage("Failed to get resolution");
 }
 
 void CVDRendGraphImpl::ApplyResolution(uint32_t packed, int64_t interval) {
@@ -348,18 +356,44 @@ void CVDRendGraphImpl::ReleaseResources() {
 
 // ---- what the exports do ----
 
+namespace {
+
+// The objects handed out and not yet released: release frees only one of them, once.
+struct HandedOut {
+  std::mutex lock;
+  std::unordered_set<IRendGraph*> objects;
+};
+
+HandedOut& Objects() {
+  static auto* objects = new HandedOut;  // outlives every static destructor
+  return *objects;
+}
+
+}  // namespace
+
 int32_t CreateRendGraphObject(IRendGraph** out) {
   if (!out) return 1;
-  try {
-    *out = new CVDRendGraphImpl();
-  } catch (...) {
-    *out = nullptr;
-  }
+  *out = nullptr;
+  platform::GuardedVoid([out] {
+    auto graph = std::make_unique<CVDRendGraphImpl>();
+    HandedOut& h = Objects();
+    std::lock_guard<std::mutex> g(h.lock);
+    h.objects.insert(graph.get());
+    *out = graph.release();
+  });
   return 1;
 }
 
 void ReleaseRendGraphObject(IRendGraph** graph) {
   if (!graph) return;
-  delete static_cast<CVDRendGraphImpl*>(*graph);
+  IRendGraph* object = *graph;
   *graph = nullptr;
+  if (!object) return;
+  bool ours = false;
+  {
+    HandedOut& h = Objects();
+    std::lock_guard<std::mutex> g(h.lock);
+    ours = h.objects.erase(object) == 1;
+  }
+  if (ours) platform::GuardedVoid([object] { delete static_cast<CVDRendGraphImpl*>(object); });
 }

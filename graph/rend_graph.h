@@ -203,6 +203,10 @@ class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
   int (*launchCompanionApp)(const char16_t* exePath);
 
  private:
+  int32_t InitializeSteps(int32_t reserved);
+  int32_t UninitializeSteps();
+  int32_t NotifyDeviceChangeSteps(uint32_t code, uint32_t value, const char16_t* name);
+  void RunSession();
   void ShutDownVirtualCamera();
   void StartCompanionIfNeeded();
   bool HandleThreadMessages();  // false on WM_QUIT
@@ -212,5 +216,6 @@ class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
 
 // What the library's exports do: create the one object (null stored when it cannot be
 // allocated; 1 either way) and free it (null stored; the host calls Uninitialize first).
+// Release frees only an object that create handed out and that was not released yet.
 int32_t CreateRendGraphObject(IRendGraph** out);
 void ReleaseRendGraphObject(IRendGraph** graph);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "installer/fitter_args.h"
+#include "platform/exception_guard.h"
 #include "platform/module.h"
 #include "platform/program.h"
 
@@ -38,9 +39,6 @@ void Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    Run(argc, argv);
-  } catch (...) {
-  }
+  platform::GuardedVoid([&] { Run(argc, argv); });
   return 0;
 }

@@ -56,6 +56,10 @@ class CTetherChannel {
   // when empty) and, in *length, its usable size.
   uint8_t* Payload(uint32_t* length) const;
 
+  // True once a peer cut the block's or the mutex's file short under an access (Linux
+  // only): the view then holds zeros and the channel carries no more messages.
+  bool broken() const { return mapping_.broken() || mutex_.broken(); }
+
   // Handles open to the block system-wide (this one included); 0 when unknown.
   uint32_t HandleCount() const { return mapping_.HandleCount(); }
   bool SetAcknowledge() const { return ackEvent_.Set(); }

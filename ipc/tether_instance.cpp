@@ -5,6 +5,7 @@
 
 #include "ipc/registration.h"
 #include "platform/atomic.h"
+#include "platform/exception_guard.h"
 #include "platform/thread.h"
 
 namespace {
@@ -77,13 +78,19 @@ int32_t CTetherInstance::RefreshPeerCount() {
 
 int32_t CTetherInstance::Send(void* buffer, uint32_t length, bool reply) {
   if (role_ == kTetherRoleReceiver) return kTetherReceiverOrLocked;
+  // A block that a peer cut short faults like unreadable memory would on Windows.
+  if (channel_.broken()) return kTetherBadHandle;
   if (peerCount() < 1) return kTetherNoPeerOrTimeout;
   std::lock_guard<std::recursive_mutex> lock(instanceLock_);
   if (!channel_.Lock(timeoutMs_)) {
     RefreshPeerCount();
-    return kTetherReceiverOrLocked;
+    return channel_.broken() ? kTetherBadHandle : kTetherReceiverOrLocked;
   }
   int32_t result = static_cast<int32_t>(channel_.Write(buffer, length));
+  if (channel_.broken()) {
+    channel_.UnlockAndSignal(CTetherChannel::Direction::Forward, false, timeoutMs_);
+    return kTetherBadHandle;
+  }
   if (!channel_.UnlockAndSignal(CTetherChannel::Direction::Forward, true, timeoutMs_))
     result = kTetherNoPeerOrTimeout;
   if (reply) {
@@ -96,6 +103,8 @@ int32_t CTetherInstance::Send(void* buffer, uint32_t length, bool reply) {
       channel_.UnlockAndSignal(CTetherChannel::Direction::Backward, foreign, timeoutMs_);
     }
   }
+  // What was read back may be zeros from the cut on: the caller must not take it.
+  if (channel_.broken()) return kTetherBadHandle;
   return result;
 }
 
@@ -115,13 +124,7 @@ void CTetherInstance::HandleData() {
   const uint32_t code = h->messageCode;
   TetherMessageInfo info{sizeof(TetherMessageInfo), h->senderProcessId, code, 0};
   uint8_t* payload = channel_.Payload(&info.payloadLength);
-  if (callback_ != nullptr) {
-    try {
-      callback_(&info, payload, context_);
-    } catch (...) {
-      platform::RethrowIfThreadEnd();
-    }
-  }
+  if (callback_ != nullptr) platform::GuardedVoid([&] { callback_(&info, payload, context_); });
   if (code == kTetherRecountPeers) RefreshPeerCount();
   channel_.UnlockAndSignal(CTetherChannel::Direction::Backward, true, timeoutMs_);
 }
@@ -130,7 +133,8 @@ uint32_t CTetherInstance::ThreadBody() {
   const uint32_t poll = pollIntervalMs();
   for (;;) {
     uint32_t w;
-    const bool watchData = role_ == kTetherRoleReceiver && !ownMessagePending_;
+    // A broken block carries nothing more; its data event would only wake us in vain.
+    const bool watchData = role_ == kTetherRoleReceiver && !ownMessagePending_ && !channel_.broken();
     if (watchData) {
       const platform::Event* events[] = {&stopEvent_, &channel_.dataEvent()};
       w = platform::WaitForAnyEvent(events, 2, poll);

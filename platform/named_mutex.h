@@ -44,6 +44,9 @@ class NamedMutex {
   uint32_t Wait(uint32_t timeoutMs) const;
   // False when the calling thread does not own it.
   bool Release() const;
+  // True once the memory of the mutex vanished under us (Linux: another user cut its file
+  // short); every wait fails from then on. Always false on Windows.
+  bool broken() const;
 
  private:
   MutexObject* obj_ = nullptr;

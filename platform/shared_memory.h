@@ -39,6 +39,11 @@ class SharedMemory {
   // Bytes of the mapping (and so of the view) once mapped; 0 when unknown.
   size_t size() const { return size_; }
 
+  // True once the view lost its memory under us: on Linux any local user may shrink the
+  // file behind a mapping, and a view that faulted on the vanished part reads zeros from
+  // then on (see posix/fault_guard.h). A Windows section cannot shrink: always false there.
+  bool broken() const;
+
   // Handles open to this mapping system-wide, this one included; 0 when it cannot be
   // learned. A handle of a process that ended, even by a kill, no longer counts. On Linux a
   // view whose handle was closed still counts until it is unmapped.
@@ -49,6 +54,7 @@ class SharedMemory {
   MappingObject* obj_ = nullptr;
   uint8_t* view_ = nullptr;
   size_t size_ = 0;
+  int guard_ = -1;  // Linux: the view's slot in the fault guard
 };
 
 }  // namespace platform

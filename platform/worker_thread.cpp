@@ -2,6 +2,8 @@
 // event's set and reset, join in the destructor.
 #include "platform/worker_thread.h"
 
+#include "platform/exception_guard.h"
+
 CWorkerThread::CWorkerThread() : runningEvent_(platform::Event::CreateLocal(true, false)) {}
 
 CWorkerThread::~CWorkerThread() { ReleaseThread(); }
@@ -33,12 +35,7 @@ uint32_t CWorkerThread::Entry(void* self) {
   auto* worker = static_cast<CWorkerThread*>(self);
   platform::InitializeThreadCom();
   worker->runningEvent_.Set();
-  uint32_t result = 0xFFFFFFFFu;
-  try {
-    result = worker->ThreadBody();
-  } catch (...) {
-    platform::RethrowIfThreadEnd();
-  }
+  const uint32_t result = platform::Guarded(0xFFFFFFFFu, [worker] { return worker->ThreadBody(); });
   worker->runningEvent_.Reset();
   platform::UninitializeThreadCom();
   return result;

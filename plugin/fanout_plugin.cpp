@@ -215,7 +215,9 @@ int32_t CFanoutPlugin::ProcessVideoFrame(const void* header, uint8_t* pixels) {
     std::memcpy(buffer + kFrameHeaderBytes, pixels, sizeImage);
     const int32_t sent = Tether_SendMessage(e->channel, buffer, length, 1);
     result = sent;
-    if (sent != 0) {
+    // -1000: the send faulted (a client cut its block short, or worse) and the buffer may
+    // hold part of a frame; the caller's pixels stay as they were.
+    if (sent != 0 && sent != kTetherBadHandle) {
       // The client may have rewritten the header: never copy more than the caller's frame.
       uint32_t back = ReadU32(buffer + kOffsetSizeImage);
       back = std::min(back, sizeImage);

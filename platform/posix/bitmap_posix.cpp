@@ -70,8 +70,17 @@ bool BitmapFile::Load(const char* windowsPath) {
   desc_.bitsPixel = bitCount;
   if (bitCount != 24) return true;  // described; its pixels are not needed
   if (compression != 0) return false;
+  // The header may claim any size: nothing is allocated for pixels the file does not hold.
+  const uint64_t pixelBytes = static_cast<uint64_t>(stride) * static_cast<uint64_t>(rows);
+  if (std::fseek(f.get(), 0, SEEK_END) != 0) return false;
+  const long fileBytes = std::ftell(f.get());
+  if (fileBytes < 0 || offBits > static_cast<uint64_t>(fileBytes) ||
+      pixelBytes > static_cast<uint64_t>(fileBytes) - offBits) {
+    desc_ = {};
+    return false;
+  }
   if (std::fseek(f.get(), static_cast<long>(offBits), SEEK_SET) != 0) return false;
-  std::vector<uint8_t> file(static_cast<size_t>(stride) * rows);
+  std::vector<uint8_t> file(static_cast<size_t>(pixelBytes));
   if (std::fread(file.data(), 1, file.size(), f.get()) != file.size()) return false;
   bits_.resize(file.size());
   for (int32_t r = 0; r < rows; ++r) {

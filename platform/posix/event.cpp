@@ -61,13 +61,34 @@ std::string NamedObjectPath(const char16_t* name) {
   return ObjectDirectory() + "/kestrel." + file;
 }
 
+bool FlockWithin(int fd, int op, uint32_t timeoutMs) {
+  const uint64_t deadline = NowMs() + timeoutMs;
+  uint32_t pauseMs = 1;
+  for (;;) {
+    if (::flock(fd, op | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    const uint64_t now = NowMs();
+    if (now >= deadline) return false;
+    const uint64_t left = deadline - now;
+    const timespec pause{0, static_cast<long>(left < pauseMs ? left : pauseMs) * 1000000L};
+    ::nanosleep(&pause, nullptr);
+    if (pauseMs < 20) pauseMs *= 2;
+  }
+}
+
 DirectoryLock::DirectoryLock() {
   const std::string path = ObjectDirectory() + "/kestrel..lock";
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd_ < 0) return;
-  ::fchmod(fd_, 0666);  // past the umask: every local user takes this lock
-  while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  // Made here, or opened as it is: never through a link, and read access is all flock needs.
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd_ >= 0) {
+    ::fchmod(fd_, 0666);  // past the umask: every local user takes this lock
+  } else if (errno == EEXIST) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   }
+  if (fd_ < 0) return;
+  struct stat st{};
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  held_ = FlockWithin(fd_, LOCK_EX, kObjectLockWaitMs);
 }
 
 DirectoryLock::~DirectoryLock() {
@@ -153,23 +174,31 @@ Event OpenFifo(const char16_t* name, bool create, bool manualReset, bool initial
   if (name == nullptr) return Event();
   const std::string path = posix::NamedObjectPath(name);
   posix::DirectoryLock dirLock;
+  if (!dirLock.held()) return Event();
   bool created = false;
   if (create) {
     if (::mkfifo(path.c_str(), 0600) == 0) {
       created = true;
-      ::chmod(path.c_str(), manualReset ? 0666 : 0766);
     } else if (errno != EEXIST) {
       return Event();
     }
   }
-  const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  // Never through a link planted in the node's place.
+  const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return Event();
   struct stat st{};
   if (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) {
     ::close(fd);
     return Event();
   }
-  ::flock(fd, LOCK_SH);  // held while open; the last closer can then remove the node
+  // Only the node made here gets its mode set (past the umask, for every local user).
+  if (created) ::fchmod(fd, manualReset ? 0666 : 0766);
+  // Held while open, so the last closer can remove the node; any local user can hold it
+  // exclusively, so it is not waited for without limit.
+  if (!posix::FlockWithin(fd, LOCK_SH, posix::kObjectLockWaitMs)) {
+    ::close(fd);
+    return Event();
+  }
   auto* e = new (std::nothrow) EventObject;
   if (e == nullptr) {
     ::close(fd);
@@ -198,7 +227,8 @@ void Event::reset(EventObject* adopt) {
   if (old == nullptr) return;
   if (old->named) {
     posix::DirectoryLock dirLock;
-    if (::flock(old->fd, LOCK_EX | LOCK_NB) == 0) ::unlink(old->path.c_str());
+    // Without the directory lock the node stays; the next creator reuses it.
+    if (dirLock.held() && ::flock(old->fd, LOCK_EX | LOCK_NB) == 0) ::unlink(old->path.c_str());
     ::close(old->fd);
   } else {
     ::close(old->fd);

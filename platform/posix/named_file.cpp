@@ -14,7 +14,9 @@ namespace platform::posix {
 namespace {
 
 constexpr off_t kSlotBase = off_t{1} << 40;
-constexpr off_t kSlots = 1 << 16;
+// Few slots, so that taking one and counting the held ones cost a bounded number of lock
+// calls whatever another user locks in the file (each held lock costs two queries below).
+constexpr off_t kSlots = 256;
 
 bool LockSlot(int fd) {
   for (off_t i = 0; i < kSlots; ++i) {
@@ -60,6 +62,7 @@ bool OpenNamedFile(const std::string& path, size_t createBytes, bool (*init)(int
                    void* context, NamedFile* out, bool* created) {
   *created = false;
   DirectoryLock dirLock;
+  if (!dirLock.held()) return false;
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
   if (fd >= 0) {
     struct stat st{};
@@ -101,7 +104,8 @@ void CloseNamedFile(NamedFile* file) {
   if (file->fd < 0) return;
   {
     DirectoryLock dirLock;
-    if (CountHandles(file->fd) == 1) ::unlink(file->path.c_str());
+    // Without the directory lock the file stays; with no holder it counts as a leftover.
+    if (dirLock.held() && CountHandles(file->fd) == 1) ::unlink(file->path.c_str());
     ::close(file->fd);
   }
   file->fd = -1;

@@ -21,7 +21,8 @@ struct NamedFile {
 // which happened. Returns false when there is no such object (open only) or on failure.
 bool OpenNamedFile(const std::string& path, size_t createBytes, bool (*init)(int fd, void* context),
                    void* context, NamedFile* out, bool* created);
-// Handles open to the file's object, counting every process; 0 on failure.
+// Handles open to the file's object, counting every process (at most 256 per object); 0 on
+// failure.
 uint32_t CountHandles(int fd);
 // Closes the handle and removes the file when it was the last one.
 void CloseNamedFile(NamedFile* file);

@@ -4,11 +4,13 @@
 
 #include <pthread.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <cerrno>
 #include <new>
 
+#include "platform/posix/fault_guard.h"
 #include "platform/posix/named_file.h"
 #include "platform/posix/posix_common.h"
 
@@ -40,6 +42,7 @@ bool InitMutex(int fd, void*) {
 struct MutexObject {
   posix::NamedFile file;
   SharedMutex* shared = nullptr;
+  int guard = -1;  // fault-guard slot of the mapping
 };
 
 namespace {
@@ -54,13 +57,19 @@ MutexObject* OpenMutex(const char16_t* name, bool create) {
     delete m;
     return nullptr;
   }
-  void* p = ::mmap(nullptr, sizeof(SharedMutex), PROT_READ | PROT_WRITE, MAP_SHARED, m->file.fd, 0);
+  // Any local user may have cut the file short: map only a file that holds the mutex, and
+  // guard the mapping against a cut made later.
+  struct stat st{};
+  void* p = MAP_FAILED;
+  if (::fstat(m->file.fd, &st) == 0 && st.st_size >= static_cast<off_t>(sizeof(SharedMutex)))
+    p = ::mmap(nullptr, sizeof(SharedMutex), PROT_READ | PROT_WRITE, MAP_SHARED, m->file.fd, 0);
   if (p == MAP_FAILED) {
     posix::CloseNamedFile(&m->file);
     delete m;
     return nullptr;
   }
   m->shared = static_cast<SharedMutex*>(p);
+  m->guard = posix::GuardView(p, sizeof(SharedMutex));
   return m;
 }
 
@@ -73,6 +82,7 @@ void NamedMutex::reset(MutexObject* adopt) {
   MutexObject* old = obj_;
   obj_ = adopt;
   if (old == nullptr) return;
+  posix::UnguardView(old->guard);
   ::munmap(old->shared, sizeof(SharedMutex));
   posix::CloseNamedFile(&old->file);
   delete old;
@@ -80,6 +90,9 @@ void NamedMutex::reset(MutexObject* adopt) {
 
 uint32_t NamedMutex::Wait(uint32_t timeoutMs) const {
   if (obj_ == nullptr) return kWaitFailed;
+  // A mutex whose file was cut under us is gone for good; the zero pages standing in for
+  // it would lock only within this process.
+  if (posix::ViewBroken(obj_->guard)) return kWaitFailed;
   pthread_mutex_t* m = &obj_->shared->mutex;
   int rc;
   if (timeoutMs == kInfinite) {
@@ -98,6 +111,10 @@ uint32_t NamedMutex::Wait(uint32_t timeoutMs) const {
     }
     rc = pthread_mutex_clocklock(m, CLOCK_MONOTONIC, &deadline);
   }
+  if ((rc == 0 || rc == EOWNERDEAD) && posix::ViewBroken(obj_->guard)) {
+    pthread_mutex_unlock(m);
+    return kWaitFailed;
+  }
   switch (rc) {
     case 0: return kWaitObject0;
     case EOWNERDEAD:
@@ -108,8 +125,12 @@ uint32_t NamedMutex::Wait(uint32_t timeoutMs) const {
   }
 }
 
+bool NamedMutex::broken() const { return obj_ != nullptr && posix::ViewBroken(obj_->guard); }
+
 bool NamedMutex::Release() const {
-  return obj_ != nullptr && pthread_mutex_unlock(&obj_->shared->mutex) == 0;
+  if (obj_ == nullptr) return false;
+  const bool ok = pthread_mutex_unlock(&obj_->shared->mutex) == 0;
+  return ok && !posix::ViewBroken(obj_->guard);
 }
 
 }  // namespace platform

@@ -31,17 +31,28 @@ std::string ObjectDirectory();
 // The file that stands for the named object `name` ('/' is replaced, '\' kept).
 std::string NamedObjectPath(const char16_t* name);
 
+// How long a named-object step waits for a file lock that any local user can hold.
+inline constexpr uint32_t kObjectLockWaitMs = 500;
+
+// flock(fd, op) given up after `timeoutMs`; false then or on failure. flock has no timed
+// form, so a taken lock is retried with growing pauses (at most 20 ms apart).
+bool FlockWithin(int fd, int op, uint32_t timeoutMs);
+
 // Holds an exclusive flock on the object directory's lock file while it lives, so opening,
-// creating and removing named objects is one step for every process.
+// creating and removing named objects is one step for every process. Every local user can
+// take that lock, so it is waited for at most kObjectLockWaitMs: check held(). The lock file
+// is never followed through a symbolic link, and only its creator sets its mode.
 class DirectoryLock {
  public:
   DirectoryLock();
   ~DirectoryLock();
   DirectoryLock(const DirectoryLock&) = delete;
   DirectoryLock& operator=(const DirectoryLock&) = delete;
+  bool held() const { return held_; }
 
  private:
   int fd_ = -1;
+  bool held_ = false;
 };
 
 // Monotonic milliseconds, for deadlines.

@@ -9,6 +9,7 @@
 #include <new>
 #include <utility>
 
+#include "platform/posix/fault_guard.h"
 #include "platform/posix/named_file.h"
 #include "platform/posix/posix_common.h"
 
@@ -31,6 +32,13 @@ MappingObject* OpenFile(const char16_t* name, uint32_t createBytes, size_t* size
   }
   struct stat st{};
   if (::fstat(m->file.fd, &st) != 0) {
+    posix::CloseNamedFile(&m->file);
+    delete m;
+    return nullptr;
+  }
+  // No block of this protocol exceeds a 32-bit capacity plus its header; a larger file is
+  // not ours to map.
+  if (st.st_size <= 0 || static_cast<uint64_t>(st.st_size) > uint64_t{0xFFFFFFFF} + 24) {
     posix::CloseNamedFile(&m->file);
     delete m;
     return nullptr;
@@ -67,13 +75,20 @@ uint8_t* SharedMemory::Map() {
   void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, obj_->file.fd, 0);
   if (p == MAP_FAILED) return nullptr;
   view_ = static_cast<uint8_t*>(p);
+  // Every local user may shrink the file under us; a fault past its new end must not kill
+  // this process.
+  guard_ = posix::GuardView(view_, size_);
   return view_;
 }
 
 void SharedMemory::Unmap() {
+  posix::UnguardView(guard_);
+  guard_ = -1;
   if (view_ != nullptr) ::munmap(view_, size_);
   view_ = nullptr;
 }
+
+bool SharedMemory::broken() const { return view_ != nullptr && posix::ViewBroken(guard_); }
 
 uint32_t SharedMemory::HandleCount() const {
   return obj_ == nullptr ? 0 : posix::CountHandles(obj_->file.fd);

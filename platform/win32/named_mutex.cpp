@@ -36,4 +36,6 @@ uint32_t NamedMutex::Wait(uint32_t timeoutMs) const {
 
 bool NamedMutex::Release() const { return obj_ != nullptr && ReleaseMutex(H(obj_)); }
 
+bool NamedMutex::broken() const { return false; }
+
 }  // namespace platform

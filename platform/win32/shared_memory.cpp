@@ -84,6 +84,8 @@ void SharedMemory::Unmap() {
   view_ = nullptr;
 }
 
+bool SharedMemory::broken() const { return false; }
+
 uint32_t SharedMemory::HandleCount() const {
   if (obj_ == nullptr || NtApi().queryObject == nullptr) return 0;
   // OBJECT_BASIC_INFORMATION: 56 bytes, the handle count at bytes 8 to 11.

@@ -603,4 +603,25 @@ TEST(RendGraphExports, CreateAndReleaseThroughTheLibrary) {
   release(nullptr);
 }
 
+TEST(RendGraphExports, ReleaseFreesOnlyAnObjectCreateHandedOutAndOnlyOnce) {
+  platform::UniqueModule kestrel(platform::LoadModule("Kestrel.dll"));
+  ASSERT_TRUE(kestrel);
+  int32_t (*create)(IRendGraph**) = nullptr;
+  void (*release)(IRendGraph**) = nullptr;
+  ASSERT_TRUE(platform::BindModuleSymbol(kestrel.get(), "CreatRendGraph", &create));
+  ASSERT_TRUE(platform::BindModuleSymbol(kestrel.get(), "ReleaseRendGraph", &release));
+  IRendGraph* graph = nullptr;
+  ASSERT_EQ(create(&graph), 1);
+  IRendGraph* again = graph;
+  release(&graph);
+  release(&again);  // released already: not freed a second time
+  EXPECT_EQ(again, nullptr);
+  // Never handed out (it lives on this stack): left alone.
+  CVDRendGraphImpl local;
+  IRendGraph* foreign = &local;
+  release(&foreign);
+  EXPECT_EQ(foreign, nullptr);
+  EXPECT_EQ(local.Uninitialize(), 1);
+}
+
 }  // namespace

@@ -211,6 +211,24 @@ TEST_F(TetherTest, HandlesOfNoLiveInstanceAreRefusedWithoutBeingTouched) {
   EXPECT_EQ(Tether_SendMessage(other, buf, sizeof buf, 0), -1000);
 }
 
+TEST_F(TetherTest, StaleHandleNeverReachesAnInstanceCreatedInItsPlace) {
+  uint8_t buf[8] = {};
+  const TetherHandle stale = Tether_CreateInstance(MakeParams(U16(UniqueName("gone")), 8, kTetherRoleSender, 100));
+  ASSERT_NE(stale, kTetherNoHandle);
+  Tether_DeleteInstance(stale);
+  // New instances of the same size take the freed memory sooner or later.
+  std::vector<TetherHandle> live;
+  for (int i = 0; i < 16; ++i) {
+    live.push_back(Tether_CreateInstance(MakeParams(U16(UniqueName("new")), 8, kTetherRoleSender, 100)));
+    ASSERT_NE(live.back(), kTetherNoHandle);
+    EXPECT_NE(live.back(), stale);
+    EXPECT_NE(live.back(), 0);
+  }
+  EXPECT_EQ(Tether_SendMessage(stale, buf, sizeof buf, 0), -1000);
+  for (TetherHandle h : live) EXPECT_EQ(Tether_SendMessage(h, buf, sizeof buf, 0), -1);  // no peer yet
+  for (TetherHandle h : live) Tether_DeleteInstance(h);
+}
+
 TEST_F(TetherTest, ReceiverThatNeverAcknowledgesTimesOut) {
   // Both ends in one process: the receiver leaves its own process's messages alone.
   FakeRegistrationServer server(pipe_, 1, true, 150);

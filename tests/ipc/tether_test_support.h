@@ -40,7 +40,10 @@ inline TetherCreateParams MakeParams(const std::u16string& name, uint32_t capaci
   return p;
 }
 
-inline CTetherInstance* Instance(TetherHandle h) { return reinterpret_cast<CTetherInstance*>(h); }
+// The instance behind a live handle (the test keeps it alive meanwhile).
+inline CTetherInstance* Instance(TetherHandle h) {
+  return static_cast<CTetherInstance*>(CTetherInstance::LiveTable().Acquire(static_cast<uintptr_t>(h)).get());
+}
 
 // Refreshes the peer count until it reaches `want` (the watcher refreshes it once per poll
 // interval); false when it does not within a generous bound.

@@ -552,7 +552,7 @@ TEST_F(PluginTest, RegistrationCyclesWhileFramesFlowLeakNothing) {
   const uintptr_t h = Frameport_Initialize();
   ASSERT_NE(h, 0u);
   void* target = reinterpret_cast<void*>(h);
-  auto* plugin = reinterpret_cast<CFanoutPlugin*>(h);
+  auto* plugin = static_cast<CFanoutPlugin*>(CFanoutPlugin::LiveTable().Acquire(h).get());
   // A steady client gets every frame; the cycling one, at the same level with a larger key,
   // registers and unregisters again and again in its own process.
   Client steady(pipe_, {.key = "2:0", .effect = "invert"});
