@@ -2,6 +2,10 @@
 #include "platform/reg_file.h"
 
 #include <algorithm>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <unordered_map>
 #include <cstdio>
 #include <optional>
 #include <sstream>
@@ -169,7 +173,9 @@ std::string Escape(std::string_view s) {
   return out;
 }
 
-// A REG_SZ that is a terminated UTF-16 string without inner NULs is written as text.
+// A REG_SZ is written as quoted text only when that text reads back to the same bytes: a
+// terminated UTF-16 string without inner NULs, line breaks (a line ends the text) or
+// unpaired surrogates. Anything else is written as hex(1): data, as regedit does.
 std::optional<std::string> AsPlainString(const RegValue& v) {
   if (v.type != kRegSz || v.data.size() < 2 || v.data.size() % 2 != 0) return std::nullopt;
   std::u16string wide;
@@ -177,13 +183,21 @@ std::optional<std::string> AsPlainString(const RegValue& v) {
     wide.push_back(static_cast<char16_t>(v.data[i] | (v.data[i + 1] << 8)));
   if (wide.back() != 0) return std::nullopt;
   wide.pop_back();
-  if (wide.find(u'\0') != std::u16string::npos) return std::nullopt;
-  return Utf16ToUtf8(wide);
+  if (wide.find_first_of(std::u16string_view(u"\0\r\n", 3)) != std::u16string::npos) return std::nullopt;
+  std::string text = Utf16ToUtf8(wide);
+  if (Utf16Bytes(text) != v.data) return std::nullopt;
+  return text;
 }
 
 }  // namespace
 
-bool RegNameEquals(std::string_view a, std::string_view b) { return Lower(a) == Lower(b); }
+bool RegNameEquals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}
 
 std::string RegRootedPath(RegistryRoot root, const char* subkey) {
   std::string path;
@@ -257,8 +271,106 @@ std::string SerializeRegFile(const RegHive& hive) {
   return out;
 }
 
+namespace {
+
+std::atomic<uint64_t> gParseCount{0};
+
+// The hive as the parser builds it: keys and values are found through indexes and deleted
+// ones are only marked, so a file of n keys is read in O(n log n), whatever it deletes.
+class HiveBuilder {
+ public:
+  // The key of `path` (normalized), created at the end when it is not there.
+  size_t Key(const std::string& path) {
+    std::string lower = Lower(path);
+    if (const auto it = keys_.find(lower); it != keys_.end()) return it->second;
+    records_.push_back(Record{RegKeyRecord{path, {}}, {}, true, nullptr});
+    keys_.emplace(std::move(lower), records_.size() - 1);
+    return records_.size() - 1;
+  }
+
+  // Marks the key and every key below it deleted.
+  void DeleteTree(const std::string& path) {
+    const std::string lower = Lower(path);
+    if (const auto it = keys_.find(lower); it != keys_.end()) {
+      records_[it->second].alive = false;
+      keys_.erase(it);
+    }
+    // Every path below "p" starts with "p\", so the descendants are one run of the map.
+    const std::string prefix = lower + "\\";
+    auto it = keys_.lower_bound(prefix);
+    while (it != keys_.end() && it->first.starts_with(prefix)) {
+      records_[it->second].alive = false;
+      it = keys_.erase(it);
+    }
+  }
+
+  void SetValue(size_t key, RegValue value) {
+    Record& r = records_[key];
+    if (const std::optional<size_t> at = FindValue(r, value.name)) {
+      r.record.values[*at] = std::move(value);
+      return;
+    }
+    const size_t at = r.record.values.size();
+    if (r.index) r.index->emplace(Lower(value.name), at);
+    r.record.values.push_back(std::move(value));
+    r.valueAlive.push_back(true);
+    if (!r.index && at + 1 == kIndexedFrom) {
+      r.index = std::make_unique<std::unordered_map<std::string, size_t>>();
+      for (size_t i = 0; i <= at; ++i)
+        if (r.valueAlive[i]) r.index->emplace(Lower(r.record.values[i].name), i);
+    }
+  }
+
+  void DeleteValue(size_t key, const std::string& name) {
+    Record& r = records_[key];
+    const std::optional<size_t> at = FindValue(r, name);
+    if (!at) return;
+    r.valueAlive[*at] = false;
+    if (r.index) r.index->erase(Lower(name));
+  }
+
+  void Finish(RegHive* hive) {
+    hive->clear();
+    for (Record& r : records_) {
+      if (!r.alive) continue;
+      RegKeyRecord& out = hive->emplace_back(RegKeyRecord{std::move(r.record.path), {}});
+      for (size_t i = 0; i < r.record.values.size(); ++i)
+        if (r.valueAlive[i]) out.values.push_back(std::move(r.record.values[i]));
+    }
+  }
+
+ private:
+  // Keys with few values are searched in order; from this many on, through an index.
+  static constexpr size_t kIndexedFrom = 16;
+
+  struct Record {
+    RegKeyRecord record;
+    std::vector<bool> valueAlive;
+    bool alive;
+    std::unique_ptr<std::unordered_map<std::string, size_t>> index;  // lower-case name -> position
+  };
+
+  static std::optional<size_t> FindValue(const Record& r, std::string_view name) {
+    if (r.index) {
+      const auto it = r.index->find(Lower(name));
+      return it == r.index->end() ? std::nullopt : std::optional<size_t>(it->second);
+    }
+    for (size_t i = 0; i < r.record.values.size(); ++i)
+      if (r.valueAlive[i] && RegNameEquals(r.record.values[i].name, name)) return i;
+    return std::nullopt;
+  }
+
+  std::vector<Record> records_;
+  std::map<std::string, size_t> keys_;              // lower-case path -> record
+};
+
+}  // namespace
+
+uint64_t RegFileParseCount() { return gParseCount.load(); }
+
 bool ParseRegFile(std::string_view bytes, RegHive* hive) {
   hive->clear();
+  gParseCount.fetch_add(1);
   const std::string text = DecodeFile(std::string(bytes));
 
   std::vector<std::string> lines;
@@ -266,7 +378,6 @@ bool ParseRegFile(std::string_view bytes, RegHive* hive) {
   std::istringstream stream(text);
   for (std::string raw; std::getline(stream, raw);) {
     std::string_view line = Trim(raw);
-    if (!pending.empty()) line = Trim(line);
     // A value line ending in a backslash continues on the next line (hex data).
     if (!line.empty() && line.back() == '\\' && line.front() != '[' && line.front() != ';') {
       pending += std::string(line.substr(0, line.size() - 1));
@@ -283,12 +394,14 @@ bool ParseRegFile(std::string_view bytes, RegHive* hive) {
       (lines[first] != "Windows Registry Editor Version 5.00" && lines[first] != "REGEDIT4"))
     return false;
 
-  RegKeyRecord* current = nullptr;
+  HiveBuilder builder;
+  constexpr size_t kNoKey = static_cast<size_t>(-1);
+  size_t current = kNoKey;  // the key the value lines belong to
   for (size_t n = first + 1; n < lines.size(); ++n) {
     const std::string_view line = lines[n];
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
-      current = nullptr;
+      current = kNoKey;
       if (line.back() != ']') continue;
       std::string_view inner = line.substr(1, line.size() - 2);
       const bool remove = !inner.empty() && inner.front() == '-';
@@ -296,13 +409,13 @@ bool ParseRegFile(std::string_view bytes, RegHive* hive) {
       const std::optional<std::string> path = NormalizeKeyPath(inner);
       if (!path) continue;
       if (remove) {
-        DeleteRegTree(*hive, *path);
+        builder.DeleteTree(*path);
       } else {
-        current = &FindOrAddRegKey(*hive, *path);
+        current = builder.Key(*path);
       }
       continue;
     }
-    if (!current) continue;
+    if (current == kNoKey) continue;
     std::string name;
     size_t pos;
     if (line.front() == '@') {
@@ -317,14 +430,15 @@ bool ParseRegFile(std::string_view bytes, RegHive* hive) {
     if (rest.empty() || rest.front() != '=') continue;
     const std::string_view data = Trim(rest.substr(1));
     if (data == "-") {
-      std::erase_if(current->values, [&](const RegValue& v) { return RegNameEquals(v.name, name); });
+      builder.DeleteValue(current, name);
       continue;
     }
     std::optional<RegValue> value = ParseData(data);
     if (!value) continue;
     value->name = std::move(name);
-    SetRegValue(*current, std::move(*value));
+    builder.SetValue(current, std::move(*value));
   }
+  builder.Finish(hive);
   return true;
 }
 

@@ -27,10 +27,15 @@ using RegHive = std::vector<RegKeyRecord>;
 // "[-key]" and "name"=- delete; "@" is the default value; "..." strings (with \\ and \"
 // escapes), dword:, hex: and hex(n): data, lines continued by a trailing backslash, and
 // ';' comments are understood. Malformed lines are skipped, as regedit skips them. False
-// when the header line is missing.
+// when the header line is missing. Time grows as n log n in the file's length.
 bool ParseRegFile(std::string_view bytes, RegHive* hive);
 
-// UTF-8 text in the same syntax, with text for REG_SZ strings and dword: for REG_DWORD.
+// How many times ParseRegFile has run in this process (tests watch it to see a cached hive
+// reused).
+uint64_t RegFileParseCount();
+
+// UTF-8 text in the same syntax, with dword: for REG_DWORD and quoted text for REG_SZ
+// strings that survive it; other strings (line breaks, inner NULs, no terminator) as hex(1):.
 std::string SerializeRegFile(const RegHive& hive);
 
 // Names compared the registry's way (ASCII letters without regard to case).

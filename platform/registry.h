@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -27,10 +28,18 @@ constexpr long kErrorSuccess = 0;
 constexpr long kErrorFileNotFound = 2;
 constexpr long kErrorInvalidParameter = 87;
 constexpr long kErrorMoreData = 234;
+constexpr long kErrorNoMoreItems = 259;
 constexpr long kErrorBadDb = 1009;
 
 // On Linux the registry file is named by this variable; unset means an empty registry.
+// The parsed file is kept and read again only when it changed (its inode, size or times).
 constexpr const char* kRegistryFileVariable = "KESTREL_REGISTRY_FILE";
+
+#ifdef _WIN32
+inline constexpr bool kRegistryIsFile = false;
+#else
+inline constexpr bool kRegistryIsFile = true;
+#endif
 
 // One open key. Move-only; closes itself. Key and value names are UTF-8 and compared
 // without regard to ASCII letter case; a trailing backslash on the subkey is ignored.
@@ -54,6 +63,10 @@ class RegistryKey {
   // are UTF-16LE with their terminator.
   long Query(const char* valueName, uint32_t* type, void* data, uint32_t* size) const;
 
+  // RegEnumKeyExW: the name of the subkey at `index`. Subkeys come sorted by name without
+  // regard to case. 0 on success; kErrorNoMoreItems past the last one.
+  long EnumSubkey(uint32_t index, std::string* name) const;
+
  private:
   void* handle_ = nullptr;  // the HKEY on Windows; the key's copied values on Linux
 };
@@ -62,6 +75,12 @@ class RegistryKey {
 // the registry file is rewritten (created when missing) in regedit's export syntax.
 long SetRegistryValue(RegistryRoot root, const char* subkey, const char* valueName, uint32_t type,
                       const void* data, uint32_t size);
+
+// A REG_SZ value from UTF-8 text, stored as UTF-16LE with its terminator.
+long SetRegistryString(RegistryRoot root, const char* subkey, const char* valueName, std::string_view text);
+
+// The names of all subkeys of a key, in EnumSubkey's order; empty when it cannot be opened.
+std::vector<std::string> RegistrySubkeys(RegistryRoot root, const char* subkey);
 
 // Deletes a key with everything below it. 0, or 2 when the key does not exist.
 long DeleteRegistryTree(RegistryRoot root, const char* subkey);

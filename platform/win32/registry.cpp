@@ -70,6 +70,16 @@ long RegistryKey::Query(const char* valueName, uint32_t* type, void* data, uint3
   return rc;
 }
 
+long RegistryKey::EnumSubkey(uint32_t index, std::string* name) const {
+  if (!handle_ || !name) return ERROR_INVALID_PARAMETER;
+  wchar_t buffer[256];  // key names are at most 255 characters
+  DWORD length = 256;
+  const LONG rc = RegEnumKeyExW(static_cast<HKEY>(handle_), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+  if (rc != ERROR_SUCCESS) return rc;
+  *name = Utf16ToUtf8(std::u16string(buffer, buffer + length));
+  return ERROR_SUCCESS;
+}
+
 long SetRegistryValue(RegistryRoot root, const char* subkey, const char* valueName, uint32_t type,
                       const void* data, uint32_t size) {
   if (!subkey) return ERROR_INVALID_PARAMETER;

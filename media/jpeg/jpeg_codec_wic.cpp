@@ -1,0 +1,168 @@
+// The JPEG codec on the Windows Imaging Component. Decoding goes through BGRX and the RGB32
+// to YUY2 kernel; encoding writes 24-bit BGR rows. The calling thread must have COM
+// initialised.
+#include "media/jpeg/jpeg_codec.h"
+
+#include <initguid.h>
+#include <objbase.h>
+#include <wincodec.h>
+
+#include "pixel/pixel_kernels.h"
+
+namespace media {
+namespace {
+
+// Minimal owner for the WIC interfaces used here.
+template <typename T>
+class WicPtr {
+ public:
+  WicPtr() = default;
+  ~WicPtr() { reset(); }
+  WicPtr(const WicPtr&) = delete;
+  WicPtr& operator=(const WicPtr&) = delete;
+  T* get() const { return p_; }
+  T* operator->() const { return p_; }
+  T** put() {
+    reset();
+    return &p_;
+  }
+  void reset() {
+    if (p_) p_->Release();
+    p_ = nullptr;
+  }
+
+ private:
+  T* p_ = nullptr;
+};
+
+bool CreateFactory(WicPtr<IWICImagingFactory>* factory) {
+  if (factory->get()) return true;
+  return SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_IWICImagingFactory,
+                                    reinterpret_cast<void**>(factory->put())));
+}
+
+}  // namespace
+
+struct JpegEncoder::State {
+  WicPtr<IWICImagingFactory> factory;
+  std::vector<uint8_t> bgr;
+};
+
+JpegEncoder::JpegEncoder() : state_(std::make_unique<State>()) {}
+JpegEncoder::~JpegEncoder() = default;
+
+bool JpegEncoder::EncodeBgrx(const uint8_t* bgrx, int32_t stride, uint32_t width,
+                             uint32_t height, int quality, std::vector<uint8_t>* out) {
+  out->clear();
+  if (!bgrx || width == 0 || height == 0 || width > 65535 || height > 65535) return false;
+  if (!CreateFactory(&state_->factory)) return false;
+  IWICImagingFactory* factory = state_->factory.get();
+
+  const UINT bgrStride = ((width * 3 + 3) / 4) * 4;
+  state_->bgr.resize(static_cast<size_t>(bgrStride) * height);
+  for (uint32_t row = 0; row < height; ++row) {
+    const uint8_t* s = bgrx + static_cast<ptrdiff_t>(row) * stride;
+    uint8_t* d = state_->bgr.data() + static_cast<size_t>(row) * bgrStride;
+    for (uint32_t x = 0; x < width; ++x) {
+      d[3 * x] = s[4 * x];
+      d[3 * x + 1] = s[4 * x + 1];
+      d[3 * x + 2] = s[4 * x + 2];
+    }
+  }
+
+  WicPtr<IStream> memory;
+  if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, memory.put()))) return false;
+  WicPtr<IWICBitmapEncoder> encoder;
+  if (FAILED(factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, encoder.put())) ||
+      FAILED(encoder->Initialize(memory.get(), WICBitmapEncoderNoCache)))
+    return false;
+  WicPtr<IWICBitmapFrameEncode> frame;
+  WicPtr<IPropertyBag2> options;
+  if (FAILED(encoder->CreateNewFrame(frame.put(), options.put()))) return false;
+  if (options.get()) {
+    PROPBAG2 option{};
+    option.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_R4;
+    value.fltVal = static_cast<float>(quality) / 100.0f;
+    options->Write(1, &option, &value);  // a codec without the option keeps its default
+  }
+  WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+  if (FAILED(frame->Initialize(options.get())) || FAILED(frame->SetSize(width, height)) ||
+      FAILED(frame->SetPixelFormat(&format)) || format != GUID_WICPixelFormat24bppBGR ||
+      FAILED(frame->WritePixels(height, bgrStride, static_cast<UINT>(state_->bgr.size()),
+                                state_->bgr.data())) ||
+      FAILED(frame->Commit()) || FAILED(encoder->Commit()))
+    return false;
+
+  HGLOBAL global = nullptr;
+  if (FAILED(GetHGlobalFromStream(memory.get(), &global))) return false;
+  LARGE_INTEGER zero{};
+  ULARGE_INTEGER end{};
+  if (FAILED(memory->Seek(zero, STREAM_SEEK_CUR, &end))) return false;
+  const void* bytes = GlobalLock(global);
+  if (!bytes) return false;
+  out->assign(static_cast<const uint8_t*>(bytes),
+              static_cast<const uint8_t*>(bytes) + static_cast<size_t>(end.QuadPart));
+  GlobalUnlock(global);
+  return !out->empty();
+}
+
+struct JpegDecoder::State {
+  WicPtr<IWICImagingFactory> factory;
+  std::vector<uint8_t> bgrx;
+
+  // The first frame of the image in `jpeg`, or false.
+  bool OpenFrame(const uint8_t* jpeg, size_t size, WicPtr<IWICBitmapFrameDecode>* frame) {
+    if (!jpeg || size == 0 || size > 0x7FFFFFFF || !CreateFactory(&factory)) return false;
+    WicPtr<IWICStream> stream;
+    WicPtr<IWICBitmapDecoder> decoder;
+    return SUCCEEDED(factory->CreateStream(stream.put())) &&
+           SUCCEEDED(stream->InitializeFromMemory(const_cast<BYTE*>(jpeg),
+                                                  static_cast<DWORD>(size))) &&
+           SUCCEEDED(factory->CreateDecoderFromStream(stream.get(), &GUID_VendorMicrosoft,
+                                                      WICDecodeMetadataCacheOnDemand,
+                                                      decoder.put())) &&
+           SUCCEEDED(decoder->GetFrame(0, frame->put()));
+  }
+};
+
+JpegDecoder::JpegDecoder() : state_(std::make_unique<State>()) {}
+JpegDecoder::~JpegDecoder() = default;
+
+bool JpegDecoder::ReadSize(const uint8_t* jpeg, size_t size, uint32_t* width, uint32_t* height) {
+  WicPtr<IWICBitmapFrameDecode> frame;
+  UINT w = 0, h = 0;
+  if (!state_->OpenFrame(jpeg, size, &frame) || FAILED(frame->GetSize(&w, &h))) return false;
+  *width = w;
+  *height = h;
+  return true;
+}
+
+bool JpegDecoder::DecodeToYuy2(const uint8_t* jpeg, size_t size, uint8_t* dst, int32_t dstStride,
+                               uint32_t width, uint32_t height) {
+  if (!dst) return false;
+  WicPtr<IWICBitmapFrameDecode> frame;
+  UINT w = 0, h = 0;
+  if (!state_->OpenFrame(jpeg, size, &frame) || FAILED(frame->GetSize(&w, &h)) || w != width ||
+      h != height)
+    return false;
+  WicPtr<IWICFormatConverter> converter;
+  if (FAILED(state_->factory->CreateFormatConverter(converter.put())) ||
+      FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppBGR,
+                                   WICBitmapDitherTypeNone, nullptr, 0.0,
+                                   WICBitmapPaletteTypeCustom)))
+    return false;
+  const UINT stride = width * 4;
+  const size_t bytes = static_cast<size_t>(stride) * height;
+  if (state_->bgrx.size() < bytes) state_->bgrx.resize(bytes);
+  if (FAILED(converter->CopyPixels(nullptr, stride, static_cast<UINT>(bytes), state_->bgrx.data())))
+    return false;
+  RGB32ToYUY2(dst, dstStride, state_->bgrx.data(), static_cast<int32_t>(stride), width,
+              static_cast<int32_t>(height));
+  return true;
+}
+
+}  // namespace media

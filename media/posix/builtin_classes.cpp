@@ -1,0 +1,20 @@
+// The built-in class table: one line per class.
+#include "media/posix/builtin_classes.h"
+
+#include "media/device_enum.h"
+
+namespace media {
+
+const BuiltinClass* BuiltinClasses() {
+  static const BuiltinClass kClasses[] = {
+      {&CLSID_FilterGraph, CreateFilterGraph},
+      {&CLSID_CaptureGraphBuilder2, CreateCaptureGraphBuilder},
+      {&CLSID_MemoryAllocator, CreateMemoryAllocator},
+      {&CLSID_SystemClock, CreateSystemClock},
+      {&CLSID_SystemDeviceEnum, ::CreateSystemDeviceEnum},
+      {nullptr, nullptr},
+  };
+  return kClasses;
+}
+
+}  // namespace media

@@ -1,0 +1,698 @@
+// The synthetic camera: a live capture source whose capabilities, pins and faults come from
+// its device's "Config" string, delivering the test pattern at the configured rate on its
+// own streaming thread.
+#include <chrono>
+#include <cstring>
+#include <memory>
+
+#include "media/jpeg/jpeg_codec.h"
+#include "outside/filters/camera_config.h"
+#include "outside/filters/filter_kit.h"
+#include "outside/filters/record.h"
+#include "outside/filters/stand_ins.h"
+#include "platform/event.h"
+#include "platform/exception_guard.h"
+#include "platform/thread.h"
+
+namespace filters {
+namespace {
+
+// PIN_CATEGORY_CAPTURE, PIN_CATEGORY_PREVIEW and AMPROPSETID_Pin.
+constexpr GUID kPinCategoryCapture = {0xFB6C4281, 0x0353, 0x11D1, {0x90, 0x5F, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}};
+constexpr GUID kPinCategoryPreview = {0xFB6C4282, 0x0353, 0x11D1, {0x90, 0x5F, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}};
+constexpr GUID kPropSetPin = {0x9B00F101, 0x1567, 0x11D1, {0xB3, 0xF1, 0x00, 0xAA, 0x00, 0x37, 0x61, 0xC5}};
+constexpr DWORD kPropertyPinCategory = 0;  // AMPROPERTY_PIN_CATEGORY
+// kPropSetUnsupported, kPropIdUnsupported and kTunerNoSignal, by value (the Linux
+// names of the media layer lack them).
+constexpr HRESULT kPropSetUnsupported = static_cast<HRESULT>(0x80070492);
+constexpr HRESULT kPropIdUnsupported = static_cast<HRESULT>(0x80070490);
+constexpr LONG kTunerNoSignal = 0;
+
+std::string Describe(const Capability& cap) {
+  return std::string(SubtypeName(cap.subtype)) + " " + std::to_string(cap.width) + "x" +
+         std::to_string(cap.height) + " " + std::to_string(cap.interval);
+}
+
+// The media type of a capability.
+HRESULT BuildType(const Capability& cap, AM_MEDIA_TYPE* type) {
+  std::memset(type, 0, sizeof(*type));
+  BITMAPINFOHEADER header{};
+  header.biSize = sizeof(BITMAPINFOHEADER);
+  header.biWidth = static_cast<LONG>(cap.width);
+  header.biHeight = static_cast<LONG>(cap.height);
+  header.biPlanes = 1;
+  header.biBitCount = SubtypeBitCount(cap.subtype);
+  header.biCompression = SubtypeCompression(cap.subtype);
+  header.biSizeImage = FrameBytes(cap.subtype, cap.width, cap.height);
+  const DWORD bitRate = static_cast<DWORD>(
+      static_cast<uint64_t>(header.biSizeImage) * 8 * 10000000 / static_cast<uint64_t>(cap.interval));
+  ULONG size;
+  if (cap.format == FormatKind::VideoInfo2) {
+    size = sizeof(VIDEOINFOHEADER2);
+  } else {
+    size = sizeof(VIDEOINFOHEADER);
+  }
+  auto* block = static_cast<BYTE*>(CoTaskMemAlloc(size));
+  if (!block) return E_OUTOFMEMORY;
+  std::memset(block, 0, size);
+  if (cap.format == FormatKind::VideoInfo2) {
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER2*>(block);
+    vih->dwBitRate = bitRate;
+    vih->AvgTimePerFrame = cap.interval;
+    vih->dwPictAspectRatioX = cap.width;
+    vih->dwPictAspectRatioY = cap.height;
+    vih->bmiHeader = header;
+  } else {
+    // A block of another type carries the same bytes, which nobody may read as a header.
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(block);
+    vih->dwBitRate = bitRate;
+    vih->AvgTimePerFrame = cap.interval;
+    vih->bmiHeader = header;
+  }
+  type->majortype = MEDIATYPE_Video;
+  type->subtype = SubtypeGuid(cap.subtype);
+  type->bFixedSizeSamples = cap.subtype == Subtype::MJPG ? FALSE : TRUE;
+  type->bTemporalCompression = FALSE;
+  type->lSampleSize = cap.subtype == Subtype::MJPG ? 0 : header.biSizeImage;
+  type->formattype = cap.format == FormatKind::VideoInfo    ? FORMAT_VideoInfo
+                     : cap.format == FormatKind::VideoInfo2 ? FORMAT_VideoInfo2
+                                                            : kFormatNone;
+  type->cbFormat = size;
+  type->pbFormat = block;
+  return S_OK;
+}
+
+// The capability a media type describes, with its frame interval (the type's own when it
+// has one). False when the camera offers nothing like it.
+bool MatchCapability(const std::vector<Capability>& caps, const AM_MEDIA_TYPE& type, Capability* out) {
+  if (type.majortype != MEDIATYPE_Video) return false;
+  const BITMAPINFOHEADER* header = VideoHeader(type);
+  for (const Capability& cap : caps) {
+    if (SubtypeGuid(cap.subtype) != type.subtype) continue;
+    if (cap.format == FormatKind::Other) {
+      // Only the offered block itself names such a capability.
+      if (type.formattype != kFormatNone || type.cbFormat < sizeof(VIDEOINFOHEADER) || !type.pbFormat)
+        continue;
+      const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+      if (vih->bmiHeader.biWidth != static_cast<LONG>(cap.width) ||
+          vih->bmiHeader.biHeight != static_cast<LONG>(cap.height))
+        continue;
+      *out = cap;
+      return true;
+    }
+    const GUID wanted = cap.format == FormatKind::VideoInfo ? FORMAT_VideoInfo : FORMAT_VideoInfo2;
+    if (type.formattype != wanted || !header) continue;
+    if (header->biWidth != static_cast<LONG>(cap.width) ||
+        header->biHeight != static_cast<LONG>(cap.height))
+      continue;
+    *out = cap;
+    const REFERENCE_TIME interval =
+        type.formattype == FORMAT_VideoInfo
+            ? reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame
+            : reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->AvgTimePerFrame;
+    if (interval > 0) out->interval = interval;
+    return true;
+  }
+  return false;
+}
+
+class CameraFilter;
+
+// An output pin: capture (with IAMStreamConfig) or preview; both report their category.
+class CameraPin : public KitOutputPin, public IKsPropertySet, public IAMStreamConfig {
+ public:
+  CameraPin(CameraFilter* filter, bool capture);
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    return KitPin::QueryInterface(riid, object);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return KitPin::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return KitPin::Release(); }
+
+  HRESULT QueryExtra(REFIID riid, void** object) override {
+    if (riid == IID_IKsPropertySet) {
+      *object = static_cast<IKsPropertySet*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (capture_ && riid == IID_IAMStreamConfig) {
+      *object = static_cast<IAMStreamConfig*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return KitOutputPin::QueryExtra(riid, object);
+  }
+
+  HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override;
+  HRESULT GetMediaType(int index, AM_MEDIA_TYPE* type) override;
+
+  // IKsPropertySet
+  HRESULT STDMETHODCALLTYPE Set(REFGUID set, DWORD id, void*, DWORD, void*, DWORD) override {
+    return set == kPropSetPin && id == kPropertyPinCategory ? kPropIdUnsupported : kPropSetUnsupported;
+  }
+  HRESULT STDMETHODCALLTYPE Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD size,
+                                DWORD* returned) override {
+    if (set != kPropSetPin) return kPropSetUnsupported;
+    if (id != kPropertyPinCategory) return kPropIdUnsupported;
+    if (!data && !returned) return E_POINTER;
+    if (returned) *returned = sizeof(GUID);
+    if (!data) return S_OK;
+    if (size < sizeof(GUID)) return E_UNEXPECTED;
+    *static_cast<GUID*>(data) = capture_ ? kPinCategoryCapture : kPinCategoryPreview;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID set, DWORD id, DWORD* support) override {
+    if (set != kPropSetPin) return kPropSetUnsupported;
+    if (id != kPropertyPinCategory) return kPropIdUnsupported;
+    if (support) *support = KSPROPERTY_SUPPORT_GET;
+    return S_OK;
+  }
+
+  // IAMStreamConfig
+  HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE* type) override;
+  HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE** type) override;
+  HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int* count, int* size) override;
+  HRESULT STDMETHODCALLTYPE GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) override;
+
+  bool capture() const { return capture_; }
+
+ protected:
+  HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+
+ private:
+  CameraFilter* camera();
+  const bool capture_;
+};
+
+// An input pin that a tuner camera has: it takes no connection and answers IAMTVTuner,
+// keeping what it is told.
+class TunerPin : public KitPin, public IAMTVTuner {
+ public:
+  explicit TunerPin(KitFilter* filter) : KitPin(filter, PINDIR_INPUT, OLESTR("Analog Video In")) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    return KitPin::QueryInterface(riid, object);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return KitPin::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return KitPin::Release(); }
+  HRESULT QueryExtra(REFIID riid, void** object) override {
+    if (riid == IID_IAMTVTuner || riid == IID_IAMTuner) {
+      *object = static_cast<IAMTVTuner*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return KitPin::QueryExtra(riid, object);
+  }
+  HRESULT CheckMediaType(const AM_MEDIA_TYPE&) override { return VFW_E_TYPE_NOT_ACCEPTED; }
+
+  // IAMTuner
+  HRESULT STDMETHODCALLTYPE put_Channel(LONG channel, LONG video, LONG audio) override {
+    if (channel < kMinChannel || channel > kMaxChannel) return E_INVALIDARG;
+    channel_ = channel;
+    video_ = video;
+    audio_ = audio;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Channel(LONG* channel, LONG* video, LONG* audio) override {
+    if (!channel || !video || !audio) return E_POINTER;
+    *channel = channel_;
+    *video = video_;
+    *audio = audio_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE ChannelMinMax(LONG* min, LONG* max) override {
+    if (!min || !max) return E_POINTER;
+    *min = kMinChannel;
+    *max = kMaxChannel;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_CountryCode(LONG country) override {
+    country_ = country;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_CountryCode(LONG* country) override {
+    if (!country) return E_POINTER;
+    *country = country_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_TuningSpace(LONG space) override {
+    space_ = space;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_TuningSpace(LONG* space) override {
+    if (!space) return E_POINTER;
+    *space = space_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Logon(HANDLE) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Logout() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SignalPresent(LONG* strength) override {
+    if (!strength) return E_POINTER;
+    *strength = kTunerNoSignal;  // no antenna on a synthetic device
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_Mode(AMTunerModeType mode) override {
+    if (mode != AMTUNER_MODE_TV) return E_INVALIDARG;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Mode(AMTunerModeType* mode) override {
+    if (!mode) return E_POINTER;
+    *mode = AMTUNER_MODE_TV;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetAvailableModes(LONG* modes) override {
+    if (!modes) return E_POINTER;
+    *modes = AMTUNER_MODE_TV;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE RegisterNotificationCallBack(IAMTunerNotification*, LONG) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE UnRegisterNotificationCallBack(IAMTunerNotification*) override {
+    return E_NOTIMPL;
+  }
+  // IAMTVTuner
+  HRESULT STDMETHODCALLTYPE get_AvailableTVFormats(LONG* standard) override {
+    if (!standard) return E_POINTER;
+    *standard = kNtscM;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_TVFormat(LONG* standard) override { return get_AvailableTVFormats(standard); }
+  HRESULT STDMETHODCALLTYPE AutoTune(LONG channel, LONG* signal) override {
+    if (!signal) return E_POINTER;
+    const HRESULT hr = put_Channel(channel, video_, audio_);
+    *signal = kTunerNoSignal;
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE StoreAutoTune() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE get_NumInputConnections(LONG* number) override {
+    if (!number) return E_POINTER;
+    *number = 1;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_InputType(LONG index, TunerInputType type) override {
+    if (index != 0) return E_INVALIDARG;
+    inputType_ = type;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_InputType(LONG index, TunerInputType* type) override {
+    if (!type) return E_POINTER;
+    if (index != 0) return E_INVALIDARG;
+    *type = inputType_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_ConnectInput(LONG index) override { return index == 0 ? S_OK : E_INVALIDARG; }
+  HRESULT STDMETHODCALLTYPE get_ConnectInput(LONG* index) override {
+    if (!index) return E_POINTER;
+    *index = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_VideoFrequency(LONG* frequency) override {
+    if (!frequency) return E_POINTER;
+    *frequency = 55250000 + (channel_ - kMinChannel) * 6000000;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_AudioFrequency(LONG* frequency) override {
+    if (!frequency) return E_POINTER;
+    *frequency = 59750000 + (channel_ - kMinChannel) * 6000000;
+    return S_OK;
+  }
+
+ private:
+  static constexpr LONG kMinChannel = 2, kMaxChannel = 69;
+  static constexpr LONG kNtscM = 0x00000001;  // AnalogVideo_NTSC_M
+  LONG channel_ = kMinChannel, video_ = 0, audio_ = 0, country_ = 1, space_ = 0;
+  TunerInputType inputType_ = TunerInputCable;
+};
+
+class CameraFilter : public KitFilter, public IPersistPropertyBag, public IKsObject {
+ public:
+  CameraFilter() : KitFilter(kClsidKestrelCam, "camera"), ksHandle_(platform::Event::CreateLocal(true, false)) {
+    BuildPins();
+  }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    return KitFilter::QueryInterface(riid, object);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return KitFilter::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return KitFilter::Release(); }
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override { return KitFilter::GetClassID(clsid); }
+
+  // IPersistPropertyBag
+  HRESULT STDMETHODCALLTYPE InitNew() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Load(IPropertyBag* bag, IErrorLog* log) override;
+  HRESULT STDMETHODCALLTYPE Save(IPropertyBag*, BOOL, BOOL) override { return E_NOTIMPL; }
+
+  // IKsObject
+  HANDLE STDMETHODCALLTYPE KsGetObjectHandle() override {
+    return reinterpret_cast<HANDLE>(ksHandle_.get());
+  }
+
+  int PinCount() override { return static_cast<int>(pins_.size()); }
+  KitPin* PinAt(int index) override { return pins_[static_cast<size_t>(index)].get(); }
+
+  std::recursive_mutex& ConfigLock() { return Lock(); }
+  const CameraConfig& Config() const { return config_; }
+  // The capability SetFormat chose, if any.
+  const Capability* Chosen() const { return chosen_ ? &chosenCap_ : nullptr; }
+  HRESULT Choose(const Capability* cap);
+  // The camera's own allocator needs: one frame of the largest capability.
+  uint32_t LargestFrame() const {
+    uint32_t bytes = 0;
+    for (const Capability& cap : config_.caps) bytes = std::max(bytes, FrameBytes(cap.subtype, cap.width, cap.height));
+    return bytes;
+  }
+
+ protected:
+  HRESULT QueryExtra(REFIID riid, void** object) override {
+    if (riid == IID_IPersistPropertyBag) {
+      *object = static_cast<IPersistPropertyBag*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (riid == IID_IKsObject && config_.ksObject) {
+      *object = static_cast<IKsObject*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return KitFilter::QueryExtra(riid, object);
+  }
+  HRESULT OnPause(FILTER_STATE from) override {
+    if (from == State_Stopped && config_.fault == Fault::Run) return kDeviceBusy;
+    if (from == State_Running) StopStreaming();
+    return S_OK;
+  }
+  HRESULT OnRun(REFERENCE_TIME) override { return StartStreaming(); }
+  void OnStop() override { StopStreaming(); }
+  bool IsLiveSource() const override { return true; }
+
+ private:
+  ~CameraFilter() override { StopStreaming(); }
+
+  void BuildPins() {
+    pins_.clear();
+    if (config_.tuner) pins_.push_back(std::make_unique<TunerPin>(this));
+    if (config_.pins != PinSet::Preview) pins_.push_back(std::make_unique<CameraPin>(this, true));
+    if (config_.pins != PinSet::Capture) pins_.push_back(std::make_unique<CameraPin>(this, false));
+  }
+
+  HRESULT StartStreaming();
+  void StopStreaming();
+  static uint32_t StreamEntry(void* self);
+  void Stream();
+  void DeliverFrame(CameraPin* pin, uint64_t frame, int64_t start, int64_t stop,
+                    std::vector<uint8_t>* bgrx, media::JpegEncoder* encoder);
+
+  CameraConfig config_;
+  bool chosen_ = false;
+  Capability chosenCap_;
+  std::vector<std::unique_ptr<KitPin>> pins_;
+  platform::Event ksHandle_;
+  platform::Event stopEvent_ = platform::Event::CreateLocal(true, false);
+  platform::UniqueThread thread_;
+  std::atomic<uint64_t> delivered_{0};
+};
+
+// ---- pin ----
+
+CameraPin::CameraPin(CameraFilter* filter, bool capture)
+    : KitOutputPin(filter, capture ? OLESTR("Capture") : OLESTR("Preview")), capture_(capture) {}
+
+CameraFilter* CameraPin::camera() { return static_cast<CameraFilter*>(filter_); }
+
+HRESULT CameraPin::CheckMediaType(const AM_MEDIA_TYPE& type) {
+  Capability cap;
+  if (!MatchCapability(camera()->Config().caps, type, &cap) || cap.format == FormatKind::Other)
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  // After SetFormat only the chosen format is offered and accepted.
+  const Capability* chosen = camera()->Chosen();
+  if (chosen && (chosen->subtype != cap.subtype || chosen->width != cap.width ||
+                 chosen->height != cap.height || chosen->format != cap.format))
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  return S_OK;
+}
+
+HRESULT CameraPin::GetMediaType(int index, AM_MEDIA_TYPE* type) {
+  std::lock_guard<std::recursive_mutex> lock(camera()->ConfigLock());
+  if (index < 0) return E_INVALIDARG;
+  if (const Capability* chosen = camera()->Chosen())
+    return index == 0 ? BuildType(*chosen, type) : VFW_S_NO_MORE_ITEMS;
+  const auto& caps = camera()->Config().caps;
+  if (static_cast<size_t>(index) >= caps.size()) return VFW_S_NO_MORE_ITEMS;
+  return BuildType(caps[static_cast<size_t>(index)], type);
+}
+
+HRESULT CameraPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
+  const BITMAPINFOHEADER* header = VideoHeader(Type());
+  if (!header) return VFW_E_TYPE_NOT_ACCEPTED;
+  ALLOCATOR_PROPERTIES wanted = *request;
+  wanted.cBuffers = std::max<long>(wanted.cBuffers, 3);
+  wanted.cbBuffer = std::max<long>(wanted.cbBuffer, static_cast<long>(header->biSizeImage));
+  ALLOCATOR_PROPERTIES actual{};
+  const HRESULT hr = allocator->SetProperties(&wanted, &actual);
+  if (FAILED(hr)) return hr;
+  return actual.cbBuffer >= static_cast<long>(header->biSizeImage) ? S_OK : E_FAIL;
+}
+
+HRESULT CameraPin::SetFormat(AM_MEDIA_TYPE* type) {
+  return platform::Guarded<HRESULT>(E_FAIL, [&]() -> HRESULT {
+    std::lock_guard<std::recursive_mutex> lock(filter_->Lock());
+    Capability cap;
+    if (type && (!MatchCapability(camera()->Config().caps, *type, &cap) || cap.format == FormatKind::Other)) {
+      filter_->RecordCall("SetFormat refused");
+      return VFW_E_INVALIDMEDIATYPE;
+    }
+    if (!IsConnected()) {
+      const HRESULT hr = camera()->Choose(type ? &cap : nullptr);
+      filter_->RecordCall(type ? "SetFormat " + Describe(cap) : std::string("SetFormat default"));
+      return hr;
+    }
+    // Connected: only while stopped, and only to a type the peer takes; the pin is then
+    // connected again in the new format.
+    if (!type) return E_POINTER;
+    if (filter_->State() != State_Stopped) return VFW_E_NOT_STOPPED;
+    MediaType wanted;
+    HRESULT hr = BuildType(cap, wanted.ptr());
+    if (FAILED(hr)) return hr;
+    if (Peer()->QueryAccept(&wanted.get()) != S_OK) return VFW_E_INVALIDMEDIATYPE;
+    IFilterGraph* graph = filter_->Graph();
+    if (!graph) return VFW_E_NOT_IN_GRAPH;
+    const Ref<IPin> peer = Ref<IPin>(Peer());
+    camera()->Choose(&cap);
+    graph->Disconnect(peer.get());
+    graph->Disconnect(this);
+    hr = graph->ConnectDirect(this, peer.get(), &wanted.get());
+    filter_->RecordCall("SetFormat " + Describe(cap) + (FAILED(hr) ? " reconnect failed" : ""));
+    return hr;
+  });
+}
+
+HRESULT CameraPin::GetFormat(AM_MEDIA_TYPE** type) {
+  return platform::Guarded<HRESULT>(E_FAIL, [&]() -> HRESULT {
+    if (!type) return E_POINTER;
+    std::lock_guard<std::recursive_mutex> lock(filter_->Lock());
+    MediaType current;
+    HRESULT hr;
+    if (IsConnected())
+      hr = current.Set(Type());
+    else
+      hr = GetMediaType(0, current.ptr());
+    if (FAILED(hr)) return hr;
+    *type = CreateMediaType(&current.get());
+    return *type ? S_OK : E_OUTOFMEMORY;
+  });
+}
+
+HRESULT CameraPin::GetNumberOfCapabilities(int* count, int* size) {
+  if (!count || !size) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> lock(filter_->Lock());
+  *count = static_cast<int>(camera()->Config().caps.size());
+  *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+  return S_OK;
+}
+
+HRESULT CameraPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
+  return platform::Guarded<HRESULT>(E_FAIL, [&]() -> HRESULT {
+    if (!type || !caps) return E_POINTER;
+    std::lock_guard<std::recursive_mutex> lock(filter_->Lock());
+    const auto& all = camera()->Config().caps;
+    if (index < 0 || static_cast<size_t>(index) >= all.size()) return S_FALSE;
+    const Capability& cap = all[static_cast<size_t>(index)];
+    MediaType built;
+    const HRESULT hr = BuildType(cap, built.ptr());
+    if (FAILED(hr)) return hr;
+    VIDEO_STREAM_CONFIG_CAPS info;
+    std::memset(&info, 0, sizeof(info));
+    info.guid = built.get().formattype;
+    info.VideoStandard = 0;  // AnalogVideo_None
+    info.InputSize.cx = info.MinCroppingSize.cx = info.MaxCroppingSize.cx = static_cast<LONG>(cap.width);
+    info.InputSize.cy = info.MinCroppingSize.cy = info.MaxCroppingSize.cy = static_cast<LONG>(cap.height);
+    info.CropGranularityX = info.CropGranularityY = 1;
+    info.MinOutputSize = info.MaxOutputSize = info.InputSize;
+    info.OutputGranularityX = info.OutputGranularityY = 1;
+    info.MinFrameInterval = cap.interval;
+    info.MaxFrameInterval = std::max<LONGLONG>(cap.interval, 10000000);
+    const LONG bits = static_cast<LONG>(static_cast<uint64_t>(FrameBytes(cap.subtype, cap.width, cap.height)) * 8);
+    info.MinBitsPerSecond = static_cast<LONG>(bits / 1);
+    info.MaxBitsPerSecond = static_cast<LONG>(
+        std::min<uint64_t>(0x7FFFFFFF, static_cast<uint64_t>(bits) * 10000000 / static_cast<uint64_t>(cap.interval)));
+    std::memcpy(caps, &info, sizeof(info));
+    *type = CreateMediaType(&built.get());
+    return *type ? S_OK : E_OUTOFMEMORY;
+  });
+}
+
+// ---- filter ----
+
+HRESULT CameraFilter::Choose(const Capability* cap) {
+  chosen_ = cap != nullptr;
+  if (cap) chosenCap_ = *cap;
+  return S_OK;
+}
+
+HRESULT CameraFilter::Load(IPropertyBag* bag, IErrorLog* log) {
+  return platform::Guarded<HRESULT>(E_FAIL, [&]() -> HRESULT {
+    if (!bag) return E_POINTER;
+    std::lock_guard<std::recursive_mutex> lock(Lock());
+    for (const auto& pin : pins_)
+      if (pin->IsConnected()) return VFW_E_WRONG_STATE;
+    std::string text;
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_BSTR;
+    if (SUCCEEDED(bag->Read(OLESTR("Config"), &value, log)) && value.vt == VT_BSTR)
+      text = Narrow(value.bstrVal);
+    VariantClear(&value);
+    CameraConfig config;
+    std::string error;
+    if (!ParseCameraConfig(text, &config, &error)) {
+      Record(recordName_ + " Load refused: " + error);
+      return E_INVALIDARG;
+    }
+    recordName_ = config.name;
+    if (config.fault == Fault::Bind) {
+      RecordCall("Load bind failure");
+      return kBindFailure;
+    }
+    config_ = std::move(config);
+    chosen_ = false;
+    BuildPins();
+    RecordCall("Load");
+    return S_OK;
+  });
+}
+
+HRESULT CameraFilter::StartStreaming() {
+  if (thread_.get()) return S_OK;
+  stopEvent_.Reset();
+  thread_.reset(platform::CreateThread(&CameraFilter::StreamEntry, this, false, nullptr));
+  return thread_.get() ? S_OK : E_OUTOFMEMORY;
+}
+
+void CameraFilter::StopStreaming() {
+  if (!thread_.get()) return;
+  stopEvent_.Set();
+  // A streaming thread waiting for a free buffer is released by the decommit.
+  for (const auto& pin : pins_) pin->Inactive();
+  platform::WaitThread(thread_.get(), platform::kInfinite);
+  thread_.reset();
+  for (const auto& pin : pins_)
+    if (pin->IsConnected() && State() != State_Stopped) pin->Active();
+  RecordCall("frames " + std::to_string(delivered_.load()));
+}
+
+uint32_t CameraFilter::StreamEntry(void* self) {
+  platform::InitializeThreadCom();
+  platform::GuardedVoid([self] { static_cast<CameraFilter*>(self)->Stream(); });
+  platform::UninitializeThreadCom();
+  return 0;
+}
+
+void CameraFilter::Stream() {
+  using Clock = std::chrono::steady_clock;
+  std::vector<uint8_t> bgrx;
+  media::JpegEncoder encoder;
+  const auto begin = Clock::now();
+  bool lostSent = false;
+  delivered_ = 0;
+  for (uint64_t frame = 0;; ++frame) {
+    // Each pin delivers its own connected format; the first pin's interval sets the pace.
+    int64_t interval = 333333;
+    for (const auto& pin : pins_)
+      if (pin->Direction() == PINDIR_OUTPUT && pin->IsConnected()) {
+        const AM_MEDIA_TYPE& type = pin->Type();
+        if (type.formattype == FORMAT_VideoInfo)
+          interval = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame;
+        else if (type.formattype == FORMAT_VideoInfo2)
+          interval = reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->AvgTimePerFrame;
+        break;
+      }
+    if (interval <= 0) interval = 333333;
+    const auto due = begin + std::chrono::duration_cast<Clock::duration>(
+                                 std::chrono::nanoseconds(static_cast<int64_t>(frame) * interval * 100));
+    const auto now = Clock::now();
+    const uint32_t waitMs = due > now ? static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count()) : 0;
+    if (stopEvent_.Wait(waitMs) == platform::kWaitObject0) return;
+    if (config_.lostAfter && delivered_ >= config_.lostAfter) {
+      if (!lostSent) {
+        lostSent = true;
+        RecordCall("device lost");
+        NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)), 0);
+      }
+      stopEvent_.Wait(platform::kInfinite);
+      return;
+    }
+    for (const auto& pin : pins_) {
+      if (pin->Direction() != PINDIR_OUTPUT || !pin->IsConnected()) continue;
+      DeliverFrame(static_cast<CameraPin*>(pin.get()), frame, static_cast<int64_t>(frame) * interval,
+                   static_cast<int64_t>(frame + 1) * interval, &bgrx, &encoder);
+    }
+    ++delivered_;
+  }
+}
+
+void CameraFilter::DeliverFrame(CameraPin* pin, uint64_t frame, int64_t start, int64_t stop,
+                                std::vector<uint8_t>* bgrx, media::JpegEncoder* encoder) {
+  const AM_MEDIA_TYPE& type = pin->Type();
+  const BITMAPINFOHEADER* header = VideoHeader(type);
+  if (!header) return;
+  Subtype subtype = Subtype::YUY2;
+  for (Subtype candidate : kAllSubtypes)
+    if (SubtypeGuid(candidate) == type.subtype) subtype = candidate;
+  const uint32_t width = static_cast<uint32_t>(header->biWidth);
+  const uint32_t height = static_cast<uint32_t>(header->biHeight < 0 ? -header->biHeight : header->biHeight);
+  Ref<IMediaSample> sample;
+  if (FAILED(pin->GetDeliveryBuffer(sample.put())) || !sample) return;
+  BYTE* data = nullptr;
+  if (FAILED(sample->GetPointer(&data)) || !data) return;
+  bgrx->resize(static_cast<size_t>(width) * height * 4);
+  DrawPattern(bgrx->data(), width, height, frame);
+  const uint32_t bytes = WriteFrame(subtype, bgrx->data(), width, height, encoder, data,
+                                    static_cast<uint32_t>(sample->GetSize()));
+  if (bytes == 0) return;
+  sample->SetActualDataLength(static_cast<long>(bytes));
+  REFERENCE_TIME times[2] = {start, stop};
+  sample->SetTime(&times[0], &times[1]);
+  sample->SetSyncPoint(TRUE);
+  sample->SetDiscontinuity(frame == 0 ? TRUE : FALSE);
+  pin->Deliver(sample.get());
+}
+
+}  // namespace
+
+GUID SubtypeGuid(Subtype subtype) {
+  if (subtype == Subtype::RGB24)
+    return {0xE436EB7D, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+  if (subtype == Subtype::RGB32)
+    return {0xE436EB7E, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+  // FOURCC subtypes: {XXXXXXXX-0000-0010-8000-00AA00389B71}
+  return {SubtypeCompression(subtype), 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+}
+
+HRESULT CreateCamera(IUnknown** object) {
+  *object = static_cast<IBaseFilter*>(new CameraFilter());
+  return S_OK;
+}
+
+}  // namespace filters

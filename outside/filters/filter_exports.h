@@ -1,0 +1,15 @@
+// Test controls every filter module exports beside DllGetClassObject and DllCanUnloadNow,
+// so a test in the same process can read what the module's filters were asked.
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+// Lines recorded so far ("cam1 SetFormat MJPG 1280x720 333333", "render SetCallback", ...).
+uint32_t KestrelFilters_RecordCount();
+// Copies line `index` (NUL-terminated, cut to fit); answers its full length, 0 past the end.
+uint32_t KestrelFilters_ReadRecord(uint32_t index, char* buffer, uint32_t capacity);
+void KestrelFilters_ResetRecord();
+// COM objects of the module alive now; 0 once everything was released.
+int32_t KestrelFilters_ObjectCount();
+}

@@ -1,0 +1,61 @@
+// The module's call record and object counts.
+#include "outside/filters/record.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "platform/environment.h"
+#include "platform/file.h"
+
+namespace filters {
+namespace {
+
+std::mutex g_recordLock;
+std::vector<std::string>& Lines() {
+  static std::vector<std::string> lines;
+  return lines;
+}
+std::atomic<long> g_objects{0};
+std::atomic<long> g_locks{0};
+
+}  // namespace
+
+void Record(const std::string& line) {
+  std::lock_guard<std::mutex> lock(g_recordLock);
+  Lines().push_back(line);
+  if (const auto path = platform::GetEnvironmentValue(kRecordFileVariable); path && !path->empty())
+    platform::AppendTextFile(path->c_str(), line + "\n");
+}
+
+uint32_t RecordCount() {
+  std::lock_guard<std::mutex> lock(g_recordLock);
+  return static_cast<uint32_t>(Lines().size());
+}
+
+uint32_t ReadRecord(uint32_t index, char* buffer, uint32_t capacity) {
+  std::lock_guard<std::mutex> lock(g_recordLock);
+  if (index >= Lines().size()) return 0;
+  const std::string& line = Lines()[index];
+  if (buffer && capacity > 0) {
+    const size_t n = std::min<size_t>(line.size(), capacity - 1);
+    std::memcpy(buffer, line.data(), n);
+    buffer[n] = '\0';
+  }
+  return static_cast<uint32_t>(line.size());
+}
+
+void ResetRecord() {
+  std::lock_guard<std::mutex> lock(g_recordLock);
+  Lines().clear();
+}
+
+void ObjectCreated() { ++g_objects; }
+void ObjectDestroyed() { --g_objects; }
+long LiveObjectCount() { return g_objects.load(); }
+void LockModule(bool lock) { lock ? ++g_locks : --g_locks; }
+long ModuleLockCount() { return g_locks.load(); }
+
+}  // namespace filters

@@ -1,0 +1,226 @@
+// The synthetic camera's picture and its subtype layouts.
+#include "outside/filters/test_pattern.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "media/jpeg/jpeg_codec.h"
+#include "pixel/pixel_kernels.h"
+
+namespace filters {
+namespace {
+
+struct SubtypeInfo {
+  Subtype subtype;
+  const char* name;
+  uint32_t compression;
+  uint16_t bitCount;
+};
+
+constexpr uint32_t Fourcc(char a, char b, char c, char d) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
+         static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
+}
+
+constexpr SubtypeInfo kSubtypes[] = {
+    {Subtype::YUY2, "YUY2", Fourcc('Y', 'U', 'Y', '2'), 16},
+    {Subtype::YVYU, "YVYU", Fourcc('Y', 'V', 'Y', 'U'), 16},
+    {Subtype::UYVY, "UYVY", Fourcc('U', 'Y', 'V', 'Y'), 16},
+    {Subtype::VYUY, "VYUY", Fourcc('V', 'Y', 'U', 'Y'), 16},
+    {Subtype::YUYV, "YUYV", Fourcc('Y', 'U', 'Y', 'V'), 16},
+    {Subtype::I420, "I420", Fourcc('I', '4', '2', '0'), 12},
+    {Subtype::IYUV, "IYUV", Fourcc('I', 'Y', 'U', 'V'), 12},
+    {Subtype::YV12, "YV12", Fourcc('Y', 'V', '1', '2'), 12},
+    {Subtype::RGB24, "RGB24", 0, 24},
+    {Subtype::RGB32, "RGB32", 0, 32},
+    {Subtype::MJPG, "MJPG", Fourcc('M', 'J', 'P', 'G'), 24},
+};
+
+const SubtypeInfo& Info(Subtype subtype) { return kSubtypes[static_cast<size_t>(subtype)]; }
+
+uint32_t DibStride(uint32_t width, uint32_t bits) { return ((bits * width + 31) / 32) * 4; }
+
+// 5 x 7 digits, one byte per row, bit 4 leftmost.
+constexpr uint8_t kDigits[10][7] = {
+    {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}, {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E},
+    {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}, {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E},
+    {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}, {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E},
+    {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}, {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08},
+    {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}, {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C},
+};
+
+void FillRect(uint8_t* bgrx, uint32_t width, uint32_t height, int64_t x0, int64_t y0, int64_t w,
+              int64_t h, uint32_t colour) {
+  const int64_t x1 = std::min<int64_t>(x0 + w, width), y1 = std::min<int64_t>(y0 + h, height);
+  x0 = std::max<int64_t>(x0, 0);
+  y0 = std::max<int64_t>(y0, 0);
+  for (int64_t y = y0; y < y1; ++y) {
+    uint32_t* row = reinterpret_cast<uint32_t*>(bgrx + static_cast<size_t>(y) * width * 4);
+    std::fill(row + x0, row + std::max(x0, x1), colour);
+  }
+}
+
+uint32_t Bgrx(uint8_t r, uint8_t g, uint8_t b) {
+  return static_cast<uint32_t>(b) | static_cast<uint32_t>(g) << 8 | static_cast<uint32_t>(r) << 16;
+}
+
+}  // namespace
+
+const char* SubtypeName(Subtype subtype) { return Info(subtype).name; }
+
+bool ParseSubtype(const char* text, size_t length, Subtype* out) {
+  for (const SubtypeInfo& info : kSubtypes) {
+    const size_t n = std::strlen(info.name);
+    if (n != length) continue;
+    bool same = true;
+    for (size_t i = 0; i < n && same; ++i) {
+      char c = text[i];
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      same = c == info.name[i];
+    }
+    if (same) {
+      *out = info.subtype;
+      return true;
+    }
+  }
+  return false;
+}
+
+uint32_t SubtypeCompression(Subtype subtype) { return Info(subtype).compression; }
+uint16_t SubtypeBitCount(Subtype subtype) { return Info(subtype).bitCount; }
+
+uint32_t FrameBytes(Subtype subtype, uint32_t width, uint32_t height) {
+  switch (subtype) {
+    case Subtype::I420:
+    case Subtype::IYUV:
+    case Subtype::YV12:
+      return width * height + 2 * ((width / 2) * (height / 2));
+    case Subtype::RGB24:
+      return DibStride(width, 24) * height;
+    case Subtype::RGB32:
+      return width * 4 * height;
+    default:
+      return DibStride(width, 16) * height;
+  }
+}
+
+void DrawPattern(uint8_t* bgrx, uint32_t width, uint32_t height, uint64_t frameNumber) {
+  if (width == 0 || height == 0) return;
+  static const uint32_t kBars[8] = {Bgrx(235, 235, 235), Bgrx(235, 235, 16), Bgrx(16, 235, 235),
+                                    Bgrx(16, 235, 16),   Bgrx(235, 16, 235), Bgrx(235, 16, 16),
+                                    Bgrx(16, 16, 235),   Bgrx(16, 16, 16)};
+  const uint32_t barsHeight = height * 2 / 3;
+  for (uint32_t i = 0; i < 8; ++i) {
+    const uint32_t x0 = width * i / 8, x1 = width * (i + 1) / 8;
+    FillRect(bgrx, width, height, x0, 0, x1 - x0, barsHeight, kBars[i]);
+  }
+  for (uint32_t y = barsHeight; y < height; ++y) {
+    uint32_t* row = reinterpret_cast<uint32_t*>(bgrx + static_cast<size_t>(y) * width * 4);
+    for (uint32_t x = 0; x < width; ++x) {
+      const uint8_t level = static_cast<uint8_t>(16 + (219u * x) / width);
+      row[x] = Bgrx(level, level, level);
+    }
+  }
+  // The box travels to and fro along the middle, 8 pixels a frame.
+  const uint32_t box = std::max<uint32_t>(2, std::min(width, height) / 5);
+  const uint64_t travel = width > box ? width - box : 1;
+  const uint64_t step = (frameNumber * 8) % (2 * travel);
+  const uint64_t boxX = step < travel ? step : 2 * travel - step;
+  const int64_t boxY = static_cast<int64_t>(height / 2) - box / 2;
+  FillRect(bgrx, width, height, static_cast<int64_t>(boxX), boxY, box, box, Bgrx(16, 16, 16));
+  const uint32_t edge = std::max<uint32_t>(1, box / 8);
+  FillRect(bgrx, width, height, static_cast<int64_t>(boxX) + edge, boxY + edge, box - 2 * edge,
+           box - 2 * edge, Bgrx(255, 160, 0));
+
+  // Frame number, top left, white on black.
+  char digits[24];
+  int count = 0;
+  uint64_t n = frameNumber;
+  do {
+    digits[count++] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n && count < 20);
+  const uint32_t scale = std::max<uint32_t>(1, height / 60);
+  const int64_t cell = 6 * scale;
+  FillRect(bgrx, width, height, 0, 0, cell * count + scale, 9 * scale, Bgrx(0, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    const uint8_t* glyph = kDigits[digits[count - 1 - i] - '0'];
+    for (int row = 0; row < 7; ++row)
+      for (int col = 0; col < 5; ++col)
+        if (glyph[row] & (0x10 >> col))
+          FillRect(bgrx, width, height, scale + cell * i + col * scale, scale + row * scale, scale,
+                   scale, Bgrx(255, 255, 255));
+  }
+}
+
+uint32_t WriteFrame(Subtype subtype, const uint8_t* bgrx, uint32_t width, uint32_t height,
+                    media::JpegEncoder* encoder, uint8_t* out, uint32_t capacity) {
+  const int32_t srcStride = static_cast<int32_t>(width * 4);
+  const int32_t h = static_cast<int32_t>(height);
+  if (subtype == Subtype::MJPG) {
+    thread_local std::vector<uint8_t> jpeg;
+    if (!encoder || !encoder->EncodeBgrx(bgrx, srcStride, width, height, 90, &jpeg) ||
+        jpeg.size() > capacity)
+      return 0;
+    std::memcpy(out, jpeg.data(), jpeg.size());
+    return static_cast<uint32_t>(jpeg.size());
+  }
+  const uint32_t bytes = FrameBytes(subtype, width, height);
+  if (bytes > capacity) return 0;
+  const int32_t packed = static_cast<int32_t>(DibStride(width, 16));
+  switch (subtype) {
+    case Subtype::YUY2:
+    case Subtype::YUYV:
+      RGB32ToYUY2(out, packed, bgrx, srcStride, width, h);
+      break;
+    case Subtype::YVYU:
+      RGB32ToYVYU(out, packed, bgrx, srcStride, width, h);
+      break;
+    case Subtype::UYVY:
+      RGB32ToUYVY(out, packed, bgrx, srcStride, width, h);
+      break;
+    case Subtype::VYUY:
+      RGB32ToVYUY(out, packed, bgrx, srcStride, width, h);
+      break;
+    case Subtype::I420:
+    case Subtype::IYUV:
+    case Subtype::YV12: {
+      const uint32_t lumaBytes = width * height, chromaBytes = (width / 2) * (height / 2);
+      uint8_t* first = out + lumaBytes;
+      uint8_t* second = first + chromaBytes;
+      uint8_t* u = subtype == Subtype::YV12 ? second : first;
+      uint8_t* v = subtype == Subtype::YV12 ? first : second;
+      RGB32ToI420(out, u, v, static_cast<int32_t>(width), static_cast<int32_t>(width / 2), bgrx,
+                  srcStride, width, h);
+      break;
+    }
+    case Subtype::RGB24: {
+      // Bottom-up rows: the first row in memory is the picture's last.
+      const uint32_t stride = DibStride(width, 24);
+      for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* s = bgrx + static_cast<size_t>(height - 1 - y) * width * 4;
+        uint8_t* d = out + static_cast<size_t>(y) * stride;
+        for (uint32_t x = 0; x < width; ++x) {
+          d[3 * x] = s[4 * x];
+          d[3 * x + 1] = s[4 * x + 1];
+          d[3 * x + 2] = s[4 * x + 2];
+        }
+        std::memset(d + 3 * width, 0, stride - 3 * width);
+      }
+      break;
+    }
+    case Subtype::RGB32:
+      for (uint32_t y = 0; y < height; ++y)
+        std::memcpy(out + static_cast<size_t>(y) * width * 4,
+                    bgrx + static_cast<size_t>(height - 1 - y) * width * 4, width * 4);
+      break;
+    case Subtype::MJPG:
+      break;
+  }
+  return bytes;
+}
+
+}  // namespace filters
