@@ -63,8 +63,7 @@ uint32_t CThreadBase::ThreadEntry(void* self) {
 // ---- creation ----
 
 CVDRendGraphImpl::CVDRendGraphImpl()
-    : captureGraph(&NoCameraBackend()),
-      debugOutput(&platform::DebugOutput),
+    : debugOutput(&platform::DebugOutput),
       isProcessRunning(&IsProcessRunning),
       launchCompanionApp(&LaunchCompanionApp) {}
 
@@ -329,9 +328,9 @@ HResult CVDRendGraphImpl::HandleGraphEvent() {
   if (!mediaEvent) return kEPointer;
   HResult last = 0;
   while (mediaEvent) {
-    int32_t code = 0;
-    intptr_t param1 = 0, param2 = 0;
-    if (mediaEvent->GetEvent(&code, &param1, &param2, 0) < 0) break;
+    LONG code = 0;
+    LONG_PTR param1 = 0, param2 = 0;
+    if (FAILED(mediaEvent->GetEvent(&code, &param1, &param2, 0))) break;
     last = mediaEvent->FreeEventParams(code, param1, param2);
     if (code == EC_DEVICE_LOST && param2 == 0) {
       LogMessage("CVDRendGraphImpl::HandleGraphEvent(void)");

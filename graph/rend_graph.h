@@ -12,6 +12,9 @@
 
 #include "graph/frame_types.h"
 #include "graph/vcam_binding.h"
+#include "media/dshow.h"
+#include "media/com_ptr.h"
+#include "media/media_type.h"
 #include "platform/event.h"
 #include "platform/module.h"
 #include "platform/thread.h"
@@ -58,39 +61,18 @@ inline constexpr uint32_t NOTIFY_REMOVAL = 2028;
 inline constexpr int64_t kDefaultFrameInterval = 333333;
 
 class CVDRendGraphImpl;
+struct DeviceAllowList;
 
-// The running graph's event source (IMediaEvent's two calls the worker makes).
-class GraphEventSource {
- public:
-  virtual HResult GetEvent(int32_t* code, intptr_t* param1, intptr_t* param2,
-                           uint32_t timeoutMs) = 0;
-  virtual HResult FreeEventParams(int32_t code, intptr_t param1, intptr_t param2) = 0;
-
- protected:
-  ~GraphEventSource() = default;
-};
-
-inline constexpr int32_t EC_DEVICE_LOST = 0x1F;
-
-// Builds, stops and inspects the capture graph for the object. BuildGraph and StopGraph of
-// the object forward here, so the worker loop can run against any graph implementation.
+// Tests only: a stand-in for the capture graph. When the object holds one, BuildGraph,
+// StopGraph and QueryPhysicalDeviceStatus go to it instead of DirectShow, so the worker loop
+// can be driven without a camera.
 class CaptureGraphBackend {
  public:
   virtual ~CaptureGraphBackend() = default;
-  // Opens the first usable camera at width x height and starts the graph: stops any old
-  // graph first, builds under the graph lock, prepares the output format, fills the graph
-  // fields (mediaEvent among them). The failing HRESULT on failure.
   virtual HResult BuildGraph(CVDRendGraphImpl& owner, uint32_t width, uint32_t height) = 0;
-  // Under the graph lock: pin object 0 to the virtual camera, graph stopped (the plug-in
-  // aborted when the stop succeeded, frameInterval reset), fields released,
-  // currentResolution 0.
   virtual void StopGraph(CVDRendGraphImpl& owner) = 0;
-  // 1 when a physical capture filter is found, else 0 (under the graph lock).
   virtual uint32_t QueryPhysicalDeviceStatus(CVDRendGraphImpl& owner) = 0;
 };
-
-// The backend used until a capture-graph implementation is installed: there is no camera.
-CaptureGraphBackend& NoCameraBackend();
 
 // Plug-in entry points.
 using FramePluginInitialize = uintptr_t (*)();
@@ -120,9 +102,22 @@ class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
   HResult HandleGraphEvent();
   void ReleaseResources();
 
-  // Capture graph (through the backend).
+  // Capture graph, on the worker thread. BuildGraph opens the first usable camera at
+  // width x height and runs camera -> (MJPEG decoder) -> "VD Render"; the failing HRESULT
+  // otherwise (the caller then stops the graph). With the log switch on, the result is that
+  // of the running-object-table registration.
   HResult BuildGraph(uint32_t width, uint32_t height);
+  // Under the graph lock: pin object 0 to the virtual camera, then TearDownGraph.
   void StopGraph();
+  // Unregisters, stops (aborting the plug-in when the stop succeeded, frameInterval back to
+  // its default) and releases the graph; currentResolution 0.
+  void TearDownGraph();
+  HResult StopRunningGraph();
+  HResult RenderCaptureStream(uint32_t width, uint32_t height, int32_t allowExplicit);
+  HResult AddMjpegDecoder();
+  // The first usable camera by the object's allow-list; E_FAIL with *filter null if none.
+  HResult GetCaptureDevice(IBaseFilter** filter);
+  // 1 when the running graph holds "Video Capture" or, without a graph, a camera is found.
   uint32_t QueryPhysicalDeviceStatus();
   // Sizes outputBuffer (grows only) and fills outputHeader for a YUY2 frame of
   // width x height. E_FAIL when the frame would exceed 2 GiB or cannot be allocated.
@@ -151,13 +146,13 @@ class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
   // ---- fields, in declaration order ----
   std::atomic<int32_t> running{0};
   int32_t is64BitWindows = 0;
-  GraphEventSource* mediaEvent = nullptr;
-  void* graph = nullptr;           // IGraphBuilder
-  void* captureBuilder = nullptr;  // ICaptureGraphBuilder2
-  void* captureFilter = nullptr;   // IBaseFilter
-  void* renderFilter = nullptr;    // IBaseFilter
-  void* decoderFilter = nullptr;   // IBaseFilter
-  uint32_t rotCookie = 0;
+  media::ComPtr<IMediaEvent> mediaEvent;
+  media::ComPtr<IGraphBuilder> graph;
+  media::ComPtr<ICaptureGraphBuilder2> captureBuilder;
+  media::ComPtr<IBaseFilter> captureFilter;
+  media::ComPtr<IBaseFilter> renderFilter;
+  media::ComPtr<IBaseFilter> decoderFilter;
+  DWORD rotCookie = 0;
   platform::Event closeDeviceEvent;
   platform::Event deviceEvent;
   platform::Event instanceEvent;
@@ -190,8 +185,10 @@ class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
 
   // ---- the object's collaborators ----
   VirtualCameraLibrary vcam;
-  // Not owned; defaults to NoCameraBackend().
-  CaptureGraphBackend* captureGraph;
+  // Not owned; null (DirectShow) unless a test installs a stand-in.
+  CaptureGraphBackend* captureGraph = nullptr;
+  // The diagnostic graph file.
+  const char16_t* graphFilePath = u"C:\\VLM.grf";
   // The plug-in's file name, and the pause between failed opens of the virtual camera.
   const char* pluginFileName = "Frameport.dll";
   uint32_t openRetryMs = 2000;
@@ -207,6 +204,8 @@ class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
   int32_t UninitializeSteps();
   int32_t NotifyDeviceChangeSteps(uint32_t code, uint32_t value, const char16_t* name);
   void RunSession();
+  HResult ConstructGraph(uint32_t width, uint32_t height);
+  DeviceAllowList AllowList() const;
   void ShutDownVirtualCamera();
   void StartCompanionIfNeeded();
   bool HandleThreadMessages();  // false on WM_QUIT

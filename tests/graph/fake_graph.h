@@ -16,7 +16,47 @@
 
 namespace test {
 
-class FakeGraph final : public CaptureGraphBackend, public GraphEventSource {
+// The event source the fake graph hands the object: IMediaEvent's GetEvent and
+// FreeEventParams reach the fake; the rest of the interface is not used by the worker.
+template <typename Owner>
+class FakeMediaEvent final : public IMediaEvent {
+ public:
+  explicit FakeMediaEvent(Owner& owner) : owner_(owner) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IMediaEvent)) {
+      *out = static_cast<IMediaEvent*>(this);
+      return S_OK;
+    }
+    return E_NOINTERFACE;
+  }
+  // Lives as long as the fake graph; references are not counted.
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetEventHandle(OAEVENT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetEvent(LONG* code, LONG_PTR* param1, LONG_PTR* param2, LONG timeoutMs) override {
+    return owner_.GetEvent(code, param1, param2, static_cast<uint32_t>(timeoutMs));
+  }
+  HRESULT STDMETHODCALLTYPE WaitForCompletion(LONG, LONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CancelDefaultHandling(LONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE RestoreDefaultHandling(LONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE FreeEventParams(LONG code, LONG_PTR param1, LONG_PTR param2) override {
+    return owner_.FreeEventParams(code, param1, param2);
+  }
+
+ private:
+  Owner& owner_;
+};
+
+class FakeGraph final : public CaptureGraphBackend {
  public:
   enum class Build { Succeed, Fail, Throw };
 
@@ -33,7 +73,7 @@ class FakeGraph final : public CaptureGraphBackend, public GraphEventSource {
     if (build == Build::Fail) return kEFail;
     const HResult r = owner.PrepareOutputFormat(width, height);
     if (r < 0) return r;
-    owner.mediaEvent = this;
+    owner.mediaEvent = media::ComPtr<IMediaEvent>(&mediaEvent_);
     owner.vcam.OruVCapSetDevicePinObj(0x1234);
     running_ = true;
     StartStreaming(owner);
@@ -49,7 +89,7 @@ class FakeGraph final : public CaptureGraphBackend, public GraphEventSource {
       owner.frameInterval = kDefaultFrameInterval;
       running_ = false;
     }
-    owner.mediaEvent = nullptr;
+    owner.mediaEvent.reset();
     owner.currentResolution.store(0);
     ++stops;
   }
@@ -60,7 +100,7 @@ class FakeGraph final : public CaptureGraphBackend, public GraphEventSource {
     return deviceStatus;
   }
 
-  HResult GetEvent(int32_t* code, intptr_t* param1, intptr_t* param2, uint32_t) override {
+  HResult GetEvent(LONG* code, LONG_PTR* param1, LONG_PTR* param2, uint32_t) {
     std::lock_guard g(eventLock_);
     if (events_.empty()) return static_cast<HResult>(0x80004004u);  // E_ABORT: none queued
     *code = events_.front().code;
@@ -71,7 +111,7 @@ class FakeGraph final : public CaptureGraphBackend, public GraphEventSource {
     eventsDrained_.notify_all();
     return kSOk;
   }
-  HResult FreeEventParams(int32_t, intptr_t, intptr_t) override { return kSOk; }
+  HResult FreeEventParams(LONG, LONG_PTR, LONG_PTR) { return kSOk; }
 
   void PushEvent(int32_t code, intptr_t param1, intptr_t param2) {
     std::lock_guard g(eventLock_);
@@ -146,6 +186,7 @@ class FakeGraph final : public CaptureGraphBackend, public GraphEventSource {
     buildsGo_.Wait(platform::kInfinite);
   }
 
+  FakeMediaEvent<FakeGraph> mediaEvent_{*this};
   bool running_ = false;
   platform::Event buildsGo_ = platform::Event::CreateLocal(true, true);
   platform::Event buildHeld_ = platform::Event::CreateLocal(true, false);

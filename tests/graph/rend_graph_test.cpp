@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/graph/camera_env.h"
 #include "tests/graph/fake_graph.h"
 #include "tests/graph/standins.h"
 #include "tests/graph/test_env.h"
@@ -283,8 +284,9 @@ TEST_F(RendGraphTest, FailingBuildReportsEFailAndFailedMode) {
   EXPECT_EQ(graph_->currentResolution.load(), PackResolution(640, 480));
 }
 
-TEST_F(RendGraphTest, BuildWithoutACameraFailsThroughTheDefaultBackend) {
-  graph_->captureGraph = &NoCameraBackend();
+TEST_F(RendGraphTest, BuildWithoutACameraFailsThroughDirectShow) {
+  test::ClearCameras();
+  graph_->captureGraph = nullptr;
   StartAndSettle();
   ASSERT_EQ(vcam_.ConsumerOpen(640, 480, 0), 1);
   ASSERT_TRUE(vcam_.WaitForCall("OruVCapSetWorkMode(2)"));

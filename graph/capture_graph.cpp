@@ -1,0 +1,424 @@
+// The capture graph of the render-graph object: camera, optional MJPEG decoder and the
+// "VD Render" renderer that hands every sample to the frame pipeline; building, starting,
+// stopping and tearing it down, and the diagnostic registration and graph file.
+#include "graph/capture_graph.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "graph/capture_devices.h"
+#include "graph/capture_format.h"
+#include "graph/diagnostics.h"
+#include "media/storage_file.h"
+#include "media/vd_filters.h"
+#include "platform/exception_guard.h"
+#include "platform/thread.h"
+
+namespace {
+
+constexpr DWORD kGraphContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+constexpr uint32_t kDecoderControlValue = 4;
+
+static_assert(sizeof(BITMAPINFOHEADER) == sizeof(BitmapInfoHeader));
+
+// What "VD Render" calls for every sample; the context is the render-graph object.
+int32_t STDMETHODCALLTYPE RendererSample(const BITMAPINFOHEADER* header, const uint8_t* data,
+                                         uint32_t length, void* context) {
+  return CVDRendGraphImpl::SampleCallback(reinterpret_cast<const BitmapInfoHeader*>(header), data,
+                                          length, context);
+}
+
+std::u16string Widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+// Releases what `field` holds and nulls it, even when the release throws.
+template <typename T>
+void ReleaseField(media::ComPtr<T>& field) {
+  T* held = field.detach();
+  if (held) platform::GuardedVoid([&] { held->Release(); });
+}
+
+}  // namespace
+
+// ---- pins and filters ----
+
+media::ComPtr<IGraphBuilder> GetFilterGraphBuilder(IBaseFilter* filter) {
+  media::ComPtr<IGraphBuilder> builder;
+  if (!filter) return builder;
+  FILTER_INFO info{};
+  if (FAILED(filter->QueryFilterInfo(&info))) return builder;
+  if (info.pGraph) {
+    info.pGraph->QueryInterface(IID_IGraphBuilder, builder.putVoid());
+    info.pGraph->Release();
+  }
+  return builder;
+}
+
+HRESULT ConnectPinToFilter(IPin* outputPin, IBaseFilter* filter) {
+  if (!outputPin || !filter) return E_INVALIDARG;
+  media::ComPtr<IGraphBuilder> graph = GetFilterGraphBuilder(filter);
+  if (!graph) return E_FAIL;
+  media::ComPtr<IEnumPins> pins;
+  const HRESULT hr = filter->EnumPins(pins.put());
+  if (FAILED(hr)) return hr;
+  if (!pins) return E_FAIL;
+  for (;;) {
+    media::ComPtr<IPin> pin;
+    if (pins->Next(1, pin.put(), nullptr) != S_OK || !pin) break;
+    PIN_DIRECTION direction;
+    if (FAILED(pin->QueryDirection(&direction)) || direction == PINDIR_OUTPUT) continue;
+    if (SUCCEEDED(graph->ConnectDirect(outputPin, pin.get(), nullptr))) return S_OK;
+  }
+  return E_FAIL;
+}
+
+int FindPinByDirection(IBaseFilter* filter, IPin** pin, PIN_DIRECTION direction) {
+  if (!pin) return 0;
+  *pin = nullptr;
+  if (!filter) return 0;
+  media::ComPtr<IEnumPins> pins;
+  if (FAILED(filter->EnumPins(pins.put())) || !pins) return 0;
+  pins->Reset();
+  for (;;) {
+    media::ComPtr<IPin> candidate;
+    if (pins->Next(1, candidate.put(), nullptr) != S_OK || !candidate) return 0;
+    PIN_DIRECTION d;
+    if (SUCCEEDED(candidate->QueryDirection(&d)) && d == direction) {
+      *pin = candidate.detach();
+      return 1;
+    }
+  }
+}
+
+void RemoveFilterFromGraph(IBaseFilter* filter, IGraphBuilder* graph) {
+  if (!filter || !graph) return;
+  media::ComPtr<IEnumPins> pins;
+  if (SUCCEEDED(filter->EnumPins(pins.put())) && pins) {
+    for (;;) {
+      media::ComPtr<IPin> pin;
+      if (pins->Next(1, pin.put(), nullptr) != S_OK || !pin) break;
+      media::ComPtr<IPin> peer;
+      if (SUCCEEDED(pin->ConnectedTo(peer.put())) && peer) {
+        graph->Disconnect(pin.get());
+        graph->Disconnect(peer.get());
+      }
+    }
+  }
+  graph->RemoveFilter(filter);
+}
+
+void RemoveDownstreamFilters(IGraphBuilder* graph, IBaseFilter* filter) {
+  if (!graph || !filter) return;
+  media::ComPtr<IEnumPins> pins;
+  if (FAILED(filter->EnumPins(pins.put())) || !pins) return;
+  pins->Reset();
+  for (;;) {
+    media::ComPtr<IPin> pin;
+    if (pins->Next(1, pin.put(), nullptr) != S_OK || !pin) return;
+    media::ComPtr<IPin> peer;
+    if (FAILED(pin->ConnectedTo(peer.put())) || !peer) continue;
+    PIN_INFO info{};
+    if (FAILED(peer->QueryPinInfo(&info))) return;
+    // Takes the reference QueryPinInfo added.
+    media::ComPtr<IBaseFilter> downstream = media::ComPtr<IBaseFilter>::Attach(info.pFilter);
+    if (info.dir != PINDIR_INPUT || !downstream) continue;
+    RemoveDownstreamFilters(graph, downstream.get());
+    graph->Disconnect(peer.get());
+    graph->Disconnect(pin.get());
+    graph->RemoveFilter(downstream.get());
+  }
+}
+
+// ---- running object table and graph file ----
+
+HRESULT AddGraphToRot(IUnknown* graph, DWORD* cookie) {
+  if (!graph || !cookie) return E_POINTER;
+  media::ComPtr<IRunningObjectTable> rot;
+  if (FAILED(GetRunningObjectTable(0, rot.put())) || !rot) return E_FAIL;
+  char name[64];
+  std::snprintf(name, sizeof name, "FilterGraph %08" PRIxPTR " pid %08x",
+                reinterpret_cast<uintptr_t>(graph), static_cast<unsigned>(platform::CurrentProcessId()));
+  const std::u16string wide = Widen(name);
+  media::ComPtr<IMoniker> moniker;
+  HRESULT hr = CreateItemMoniker(OLESTR("!"), media::AsOle(wide.c_str()), moniker.put());
+  if (FAILED(hr)) return hr;
+  return rot->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, graph, moniker.get(), cookie);
+}
+
+void RemoveGraphFromRot(DWORD cookie) {
+  media::ComPtr<IRunningObjectTable> rot;
+  if (SUCCEEDED(GetRunningObjectTable(0, rot.put())) && rot) rot->Revoke(cookie);
+}
+
+int SaveGraphFile(const char16_t* path, IGraphBuilder* graph) {
+  if (!graph || !path) return 0;
+  const DWORD mode = STGM_TRANSACTED | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+  media::ComPtr<IStorage> storage;
+  HRESULT hr = media::OpenStorageDocument(path, mode, storage.put());
+  if (hr == STG_E_FILENOTFOUND) hr = media::CreateStorageDocument(path, mode | STGM_CREATE, storage.put());
+  if (FAILED(hr) || !storage) return 0;
+  media::ComPtr<IStream> stream;
+  hr = storage->CreateStream(OLESTR("ActiveMovieGraph"), STGM_WRITE | STGM_CREATE | STGM_SHARE_EXCLUSIVE,
+                             0, 0, stream.put());
+  if (FAILED(hr) || !stream) return 0;
+  media::ComPtr<IPersistStream> persist;
+  if (FAILED(graph->QueryInterface(IID_IPersistStream, persist.putVoid())) || !persist) return 0;
+  if (FAILED(persist->Save(stream.get(), TRUE))) return 0;
+  return SUCCEEDED(storage->Commit(0 /* STGC_DEFAULT */)) ? 1 : 0;
+}
+
+// ---- the object's graph ----
+
+DeviceAllowList CVDRendGraphImpl::AllowList() const { return {allowListEnabled, &allowList}; }
+
+HRESULT CVDRendGraphImpl::GetCaptureDevice(IBaseFilter** filter) {
+  return ::GetCaptureDevice(AllowList(), filter);
+}
+
+HRESULT CVDRendGraphImpl::AddMjpegDecoder() {
+  if (!graph) return E_FAIL;
+  decoderFilter.reset();
+  HRESULT hr = CoCreateInstance(vd::kClsidMjpegDecoder, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IBaseFilter, decoderFilter.putVoid());
+  if (FAILED(hr) || !decoderFilter) {
+    decoderFilter.reset();
+    hr = CoCreateInstance(vd::kClsidMjpegDecoder2, nullptr, CLSCTX_INPROC_SERVER,
+                          IID_IBaseFilter, decoderFilter.putVoid());
+    if (FAILED(hr)) return hr;
+    if (!decoderFilter) return E_FAIL;
+  }
+  hr = graph->AddFilter(decoderFilter.get(), OLESTR("Quillon MJPEG Decoder"));
+  if (FAILED(hr)) return hr;
+  media::ComPtr<IMjpegDecoderControl> control;
+  hr = decoderFilter->QueryInterface(vd::kIidMjpegDecoderControl, control.putVoid());
+  if (FAILED(hr) || !control) {
+    control.reset();
+    hr = decoderFilter->QueryInterface(vd::kIidMjpegDecoderControl2, control.putVoid());
+    if (FAILED(hr)) return hr;
+    if (!control) return E_NOINTERFACE;
+  }
+  return control->SetOption(kDecoderControlValue);
+}
+
+HRESULT CVDRendGraphImpl::RenderCaptureStream(uint32_t width, uint32_t height, int32_t allowExplicit) {
+  if (!captureBuilder) return E_FAIL;
+  int32_t isMjpg = 0;
+  media::ComPtr<IAMStreamConfig> config;
+  HRESULT r = captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, captureFilter.get(),
+                                            IID_IAMStreamConfig, config.putVoid());
+  if (SUCCEEDED(r) && config) {
+    r = SetCaptureFormat(config.get(), static_cast<int32_t>(width), static_cast<int32_t>(height),
+                         frameInterval, &isMjpg);
+  }
+  config.reset();
+  if (allowExplicit) {
+    media::ComPtr<IPin> cameraPin;
+    HRESULT found = captureBuilder->FindPin(captureFilter.get(), PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE,
+                                            &MEDIATYPE_Video, TRUE, 0, cameraPin.put());
+    if (FAILED(found) || !cameraPin) {
+      cameraPin.reset();
+      found = captureBuilder->FindPin(captureFilter.get(), PINDIR_OUTPUT, &PIN_CATEGORY_PREVIEW,
+                                      &MEDIATYPE_Video, TRUE, 0, cameraPin.put());
+    }
+    if (SUCCEEDED(found) && cameraPin) {
+      if (isMjpg) {
+        r = AddMjpegDecoder();
+        if (SUCCEEDED(r)) r = ConnectPinToFilter(cameraPin.get(), decoderFilter.get());
+        if (SUCCEEDED(r)) {
+          media::ComPtr<IPin> decoded;
+          if (FindPinByDirection(decoderFilter.get(), decoded.put(), PINDIR_OUTPUT)) {
+            r = ConnectPinToFilter(decoded.get(), renderFilter.get());
+          } else {
+            RemoveFilterFromGraph(decoderFilter.get(), graph.get());
+            r = E_FAIL;
+          }
+        }
+      } else {
+        r = ConnectPinToFilter(cameraPin.get(), renderFilter.get());
+      }
+      if (SUCCEEDED(r)) return r;
+    }
+  } else if (SUCCEEDED(r)) {
+    return r;
+  }
+  r = captureBuilder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Interleaved, captureFilter.get(),
+                                   nullptr, renderFilter.get());
+  if (FAILED(r)) {
+    r = captureBuilder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, captureFilter.get(),
+                                     nullptr, renderFilter.get());
+  }
+  return r;
+}
+
+HRESULT CVDRendGraphImpl::BuildGraph(uint32_t width, uint32_t height) {
+  if (captureGraph) return captureGraph->BuildGraph(*this, width, height);
+  StopGraph();
+  HRESULT hr = S_OK;
+  {
+    std::lock_guard lock(graphLock);
+    hr = ConstructGraph(width, height);
+  }
+  rotCookie = 0;
+  if (FAILED(hr) || !IsLogEnabled()) return hr;
+  DWORD cookie = 0;
+  const HRESULT registered = AddGraphToRot(graph.get(), &cookie);
+  LogMessage("AddGraphToRot!  hr=0x%x", static_cast<unsigned>(registered));
+  if (FAILED(registered)) {
+    LogMessage("Failed to register filter graph with ROT!  hr=0x%x", static_cast<unsigned>(registered));
+    cookie = 0;
+  }
+  rotCookie = cookie;
+  SaveGraphFile(graphFilePath, graph.get());
+  return registered;
+}
+
+// The construction steps under the graph lock; the first failure ends them.
+HRESULT CVDRendGraphImpl::ConstructGraph(uint32_t width, uint32_t height) {
+  HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, kGraphContext, IID_IGraphBuilder, graph.putVoid());
+  if (FAILED(hr)) {
+    LogMessage("Couldn't create IGraphBuilder!  hr=0x%x", static_cast<unsigned>(hr));
+    return hr;
+  }
+  hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, kGraphContext, IID_ICaptureGraphBuilder2,
+                        captureBuilder.putVoid());
+  if (FAILED(hr)) {
+    LogMessage("Couldn't create ICaptureGraphBuilder2!  hr=0x%x", static_cast<unsigned>(hr));
+    return hr;
+  }
+  hr = captureBuilder->SetFiltergraph(graph.get());
+  if (FAILED(hr)) {
+    LogMessage("Couldn't SetFiltergraph!  hr=0x%x", static_cast<unsigned>(hr));
+    return hr;
+  }
+  hr = GetCaptureDevice(captureFilter.put());
+  if (FAILED(hr)) {
+    LogMessage("Failed to get capture device!  hr=0x%x", static_cast<unsigned>(hr));
+    return hr;
+  }
+  hr = CoCreateInstance(vd::kClsidVDRender, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, renderFilter.putVoid());
+  if (FAILED(hr)) {
+    LogMessage("Failed to create VDRender!  hr=0x%x", static_cast<unsigned>(hr));
+    return hr;
+  }
+  hr = graph->AddFilter(captureFilter.get(), OLESTR("Video Capture"));
+  if (FAILED(hr)) {
+    LogMessage("Failed to add Video Capture to graph!  hr=0x%x", static_cast<unsigned>(hr));
+    return hr;
+  }
+  hr = graph->AddFilter(renderFilter.get(), OLESTR("VD Render"));
+  if (FAILED(hr)) {
+    LogMessage("Failed to add VD Render to graph!  hr=0x%x", static_cast<unsigned>(hr));
+    return hr;
+  }
+  hr = RenderCaptureStream(width, height, 1);
+  if (FAILED(hr)) {
+    LogMessage("Couldn't render the video capture stream.  hr=0x%x\r\nThe capture device may already be in "
+               "use by another application.\r\n\r\nThe sample will now close.",
+               static_cast<unsigned>(hr));
+    return hr;
+  }
+  {
+    media::ComPtr<IVDRenderCallback> callback;
+    if (SUCCEEDED(renderFilter->QueryInterface(vd::kIidVDRenderCallback, callback.putVoid())) && callback) {
+      callback->SetCallback(&RendererSample, this);
+    }
+  }
+  // The output buffer cannot hold a frame this large: nothing could be delivered.
+  hr = PrepareOutputFormat(width, height);
+  if (FAILED(hr)) return hr;
+  media::ComPtr<IMediaControl> control;
+  hr = graph->QueryInterface(IID_IMediaControl, control.putVoid());
+  if (FAILED(hr) || !control) return FAILED(hr) ? hr : E_NOINTERFACE;
+  hr = control->Run();
+  if (FAILED(hr)) {
+    control->Stop();
+    return hr;
+  }
+  graph->QueryInterface(IID_IMediaEvent, mediaEvent.putVoid());
+  media::ComPtr<IKsObject> ksObject;
+  hr = captureFilter->QueryInterface(IID_IKsObject, ksObject.putVoid());
+  if (SUCCEEDED(hr) && ksObject) {
+    vcam.OruVCapSetDevicePinObj(reinterpret_cast<uintptr_t>(ksObject->KsGetObjectHandle()));
+  }
+  return hr;
+}
+
+HRESULT CVDRendGraphImpl::StopRunningGraph() {
+  if (!graph) return S_OK;
+  HRESULT hr = S_OK;
+  media::ComPtr<IMediaControl> control;
+  if (SUCCEEDED(graph->QueryInterface(IID_IMediaControl, control.putVoid())) && control) {
+    hr = control->Stop();
+    control.reset();
+    if (SUCCEEDED(hr)) AbortFramePlugin();
+  }
+  frameInterval = kDefaultFrameInterval;
+  return hr;
+}
+
+void CVDRendGraphImpl::TearDownGraph() {
+  if (rotCookie != 0) {
+    RemoveGraphFromRot(rotCookie);
+    rotCookie = 0;
+  }
+  StopRunningGraph();
+  renderFilter.reset();
+  mediaEvent.reset();
+  platform::GuardedVoid([&] { RemoveDownstreamFilters(graph.get(), captureFilter.get()); });
+  ReleaseField(graph);
+  ReleaseField(captureBuilder);
+  captureFilter.reset();
+  decoderFilter.reset();
+  currentResolution.store(0);
+}
+
+void CVDRendGraphImpl::StopGraph() {
+  if (captureGraph) {
+    captureGraph->StopGraph(*this);
+    return;
+  }
+  std::lock_guard lock(graphLock);
+  vcam.OruVCapSetDevicePinObj(0);
+  TearDownGraph();
+}
+
+uint32_t CVDRendGraphImpl::QueryPhysicalDeviceStatus() {
+  if (captureGraph) return captureGraph->QueryPhysicalDeviceStatus(*this);
+  std::lock_guard lock(graphLock);
+  uint32_t status = 0;
+  const bool completed = platform::GuardedVoid([&] {
+    media::ComPtr<IBaseFilter> filter;
+    const HRESULT hr = graph ? graph->FindFilterByName(OLESTR("Video Capture"), filter.put())
+                             : GetCaptureDevice(filter.put());
+    status = SUCCEEDED(hr) && filter ? 1 : 0;
+    LogMessage("Physical device status: %u!", status);
+  });
+  if (!completed) LogMessage("Exception happened when query physical device status!");
+  return status;
+}
+
+HResult CVDRendGraphImpl::PrepareOutputFormat(uint32_t width, uint32_t height) {
+  const uint64_t stride = ((static_cast<uint64_t>(width) * 16 + 31) / 32) * 4;
+  const uint64_t size = stride * height;
+  // A packed resolution can ask for up to 65535 x 65535, which no 32-bit size holds.
+  if (size > 0x7FFFFFFFu) return kEFail;
+  if (outputCapacity < size) {
+    outputBuffer.reset();
+    outputCapacity = 0;
+    outputBuffer.reset(new (std::nothrow) uint8_t[size]);
+    if (!outputBuffer) {
+      outputHeader = {};
+      return kEFail;
+    }
+    outputCapacity = static_cast<uint32_t>(size);
+  }
+  outputHeader = {};
+  outputHeader.biSize = 40;
+  outputHeader.biWidth = static_cast<int32_t>(width);
+  outputHeader.biHeight = static_cast<int32_t>(height);
+  outputHeader.biBitCount = 16;
+  outputHeader.biCompression = kFourccYUY2;
+  outputHeader.biSizeImage = static_cast<uint32_t>(size);
+  return kSOk;
+}

@@ -1,0 +1,359 @@
+// The capture graph: the fallback connection through RenderStream against a capture graph
+// builder written here, then whole graphs built by the render-graph object on synthetic
+// cameras, the renderer and the MJPEG decoder stand-ins through the system's DirectShow.
+#include "graph/capture_graph.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/environment.h"
+#include "platform/text.h"
+#include "platform/thread.h"
+#include "tests/graph/camera_env.h"
+#include "tests/graph/standins.h"
+
+namespace {
+
+// Answers FindInterface and FindPin with failures and RenderStream as told, recording each call.
+class FallbackBuilder final : public ICaptureGraphBuilder2 {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetFiltergraph(IGraphBuilder**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetOutputFileName(const GUID*, LPCOLESTR, IBaseFilter**, IFileSinkFilter**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE FindInterface(const GUID* category, const GUID* type, IBaseFilter*, REFIID iid,
+                                          void** out) override {
+    *out = nullptr;
+    calls.push_back(std::string("FindInterface ") + Name(category) + " " + Name(type) +
+                    (IsEqualGUID(iid, IID_IAMStreamConfig) ? " IAMStreamConfig" : " ?"));
+    return E_NOINTERFACE;
+  }
+  HRESULT STDMETHODCALLTYPE RenderStream(const GUID* category, const GUID* type, IUnknown*, IBaseFilter* compressor,
+                                         IBaseFilter*) override {
+    calls.push_back(std::string("RenderStream ") + Name(category) + " " + Name(type) +
+                    (compressor ? " compressor" : ""));
+    const HRESULT r = renderResults.empty() ? E_FAIL : renderResults.front();
+    if (!renderResults.empty()) renderResults.erase(renderResults.begin());
+    return r;
+  }
+  HRESULT STDMETHODCALLTYPE ControlStream(const GUID*, const GUID*, IBaseFilter*, REFERENCE_TIME*, REFERENCE_TIME*,
+                                          WORD, WORD) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE AllocCapFile(LPCOLESTR, DWORDLONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CopyCaptureFile(LPOLESTR, LPOLESTR, int, IAMCopyCaptureFileProgress*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE FindPin(IUnknown*, PIN_DIRECTION direction, const GUID* category, const GUID* type,
+                                    BOOL unconnected, int index, IPin** pin) override {
+    *pin = nullptr;
+    calls.push_back(std::string("FindPin ") + (direction == PINDIR_OUTPUT ? "out " : "in ") + Name(category) +
+                    " " + Name(type) + (unconnected ? " unconnected " : " any ") + std::to_string(index));
+    return E_FAIL;
+  }
+
+  std::vector<std::string> calls;
+  std::vector<HRESULT> renderResults;
+
+ private:
+  static const char* Name(const GUID* g) {
+    if (!g) return "null";
+    if (IsEqualGUID(*g, PIN_CATEGORY_CAPTURE)) return "capture";
+    if (IsEqualGUID(*g, PIN_CATEGORY_PREVIEW)) return "preview";
+    if (IsEqualGUID(*g, MEDIATYPE_Video)) return "video";
+    if (IsEqualGUID(*g, MEDIATYPE_Interleaved)) return "interleaved";
+    return "other";
+  }
+};
+
+TEST(CaptureGraph, WithoutAPinTheStreamIsRenderedInterleavedThenAsVideo) {
+  const HRESULT cannot = static_cast<HRESULT>(0x80040217L);  // VFW_E_CANNOT_CONNECT
+  const HRESULT other = static_cast<HRESULT>(0x80040207L);
+  const std::vector<std::string> searches = {
+      "FindInterface capture video IAMStreamConfig",
+      "FindPin out capture video unconnected 0",
+      "FindPin out preview video unconnected 0",
+  };
+  struct Case {
+    const char* name;
+    std::vector<HRESULT> renderResults;
+    std::vector<std::string> renders;
+    HRESULT result;
+  } cases[] = {
+      {"interleaved connects", {S_OK}, {"RenderStream preview interleaved"}, S_OK},
+      {"video after interleaved", {cannot, S_OK}, {"RenderStream preview interleaved", "RenderStream preview video"}, S_OK},
+      {"both fail: the second result", {cannot, other}, {"RenderStream preview interleaved", "RenderStream preview video"}, other},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FallbackBuilder builder;
+    builder.renderResults = c.renderResults;
+    CVDRendGraphImpl graph;
+    graph.captureBuilder = media::ComPtr<ICaptureGraphBuilder2>(&builder);
+    EXPECT_EQ(graph.RenderCaptureStream(640, 480, 1), c.result);
+    std::vector<std::string> expected = searches;
+    expected.insert(expected.end(), c.renders.begin(), c.renders.end());
+    EXPECT_EQ(builder.calls, expected);
+    graph.captureBuilder.reset();
+  }
+}
+
+TEST(CaptureGraph, RenderingWithoutACaptureGraphBuilderFails) {
+  CVDRendGraphImpl graph;
+  EXPECT_EQ(graph.RenderCaptureStream(640, 480, 1), E_FAIL);
+}
+
+TEST(CaptureGraph, PinAndGraphOperationsRejectNullArguments) {
+  IPin* pin = reinterpret_cast<IPin*>(1);
+  EXPECT_EQ(ConnectPinToFilter(nullptr, nullptr), E_INVALIDARG);
+  EXPECT_EQ(FindPinByDirection(nullptr, &pin, PINDIR_OUTPUT), 0);
+  EXPECT_EQ(pin, nullptr);
+  DWORD cookie = 7;
+  EXPECT_EQ(AddGraphToRot(nullptr, &cookie), E_POINTER);
+  EXPECT_EQ(SaveGraphFile(u"C:\\VLM.grf", nullptr), 0);
+  EXPECT_FALSE(GetFilterGraphBuilder(nullptr));
+}
+
+
+std::string FilterName(IBaseFilter* filter) {
+  FILTER_INFO info{};
+  if (FAILED(filter->QueryFilterInfo(&info))) return "?";
+  if (info.pGraph) info.pGraph->Release();
+  return platform::Utf16ToUtf8(media::AsUtf16(info.achName));
+}
+
+// The filters from "Video Capture" downstream, following each filter's connected output pin.
+std::vector<std::string> Chain(IGraphBuilder* graph) {
+  std::vector<std::string> names;
+  media::ComPtr<IBaseFilter> filter;
+  if (FAILED(graph->FindFilterByName(OLESTR("Video Capture"), filter.put()))) return names;
+  while (filter && names.size() < 8) {
+    names.push_back(FilterName(filter.get()));
+    media::ComPtr<IBaseFilter> next;
+    media::ComPtr<IEnumPins> pins;
+    filter->EnumPins(pins.put());
+    media::ComPtr<IPin> pin;
+    while (pins && !next && pins->Next(1, pin.put(), nullptr) == S_OK) {
+      PIN_DIRECTION d;
+      media::ComPtr<IPin> peer;
+      if (FAILED(pin->QueryDirection(&d)) || d != PINDIR_OUTPUT || FAILED(pin->ConnectedTo(peer.put()))) continue;
+      PIN_INFO info{};
+      if (SUCCEEDED(peer->QueryPinInfo(&info))) next = media::ComPtr<IBaseFilter>::Attach(info.pFilter);
+    }
+    filter = std::move(next);
+  }
+  return names;
+}
+
+bool InGraph(IGraphBuilder* graph, const char16_t* name) {
+  media::ComPtr<IBaseFilter> filter;
+  return SUCCEEDED(graph->FindFilterByName(media::AsOle(name), filter.put())) && filter;
+}
+
+// The render-graph object on synthetic cameras, with the virtual-camera stand-in bound so
+// delivered frames can be seen; the filters record what they are asked into a file.
+class RealGraphTest : public test::StandInTest {
+ protected:
+  void SetUp() override {
+    StandInTest::SetUp();
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    test::ClearCameras();
+    test::ClearFilterSettings();
+    test::RegisterFilters();
+    record_ = test::Join(dir_, "record.txt");
+    platform::SetEnvironmentValue("KESTREL_FILTERS_RECORD", record_.c_str());
+    graph_ = std::make_unique<CVDRendGraphImpl>();
+    ASSERT_TRUE(graph_->vcam.Load());
+  }
+  void TearDown() override {
+    if (graph_) graph_->StopGraph();
+    graph_.reset();
+    test::ClearCameras();
+    test::ClearFilterSettings();
+    platform::SetEnvironmentValue("KESTREL_FILTERS_RECORD", nullptr);
+    CoUninitialize();
+    StandInTest::TearDown();
+  }
+  void Camera(const std::string& config) { test::AddCamera("0001", test::UsbPath(1), "Desk camera", config); }
+  static void Setting(const char* name, uint32_t value) { test::SetDword(test::kFilterSettingsKey, name, value); }
+  // Opens the graph at width x height as ApplyResolution does and waits for `frames` frames.
+  HRESULT Open(uint32_t width, uint32_t height) {
+    const HRESULT hr = graph_->BuildGraph(width, height);
+    if (SUCCEEDED(hr)) graph_->currentResolution.store(PackResolution(width, height));
+    return hr;
+  }
+  bool FramesArrive(uint64_t count) {
+    return vcam_.WaitForFrames(vcam_.FrameCount() + count, test::kWaitMs) == 1;
+  }
+  std::vector<std::string> Record() const { return test::ReadRecord(record_); }
+
+  std::string record_;
+  std::unique_ptr<CVDRendGraphImpl> graph_;
+};
+
+TEST_F(RealGraphTest, BuildsTheGraphTheCameraFormatNeeds) {
+  const std::vector<std::string> direct = {"Video Capture", "VD Render"};
+  const std::vector<std::string> decoded = {"Video Capture", "Quillon MJPEG Decoder", "VD Render"};
+  struct Case {
+    const char* name;
+    std::string config;
+    uint32_t decoderClasses, decoderControls;
+    uint32_t width, height;
+    std::vector<std::string> chain;
+    const char* setFormat;
+  } cases[] = {
+      {"MJPG-only camera", "caps=MJPG:1280x720", 3, 3, 1280, 720, decoded, "camera SetFormat MJPG 1280x720 333333"},
+      {"YUY2 camera", "caps=YUY2:640x480", 3, 3, 640, 480, direct, "camera SetFormat YUY2 640x480 333333"},
+      {"MJPG and YUY2 at 640x480", "caps=MJPG:640x480,YUY2:640x480", 3, 3, 640, 480, direct,
+       "camera SetFormat YUY2 640x480 333333"},
+      {"the decoder's second class and interface", "caps=MJPG:640x480", 2, 2, 640, 480, decoded,
+       "camera SetFormat MJPG 640x480 333333"},
+      {"scaled from the nearest size", "caps=YUY2:640x480,YUY2:1280x1024", 3, 3, 800, 600, direct,
+       "camera SetFormat YUY2 640x480 333333"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ClearFilterSettings();
+    Setting("DecoderClasses", c.decoderClasses);
+    Setting("DecoderControl", c.decoderControls);
+    Camera(c.config);
+    ASSERT_EQ(Open(c.width, c.height), S_OK);
+    EXPECT_EQ(Chain(graph_->graph.get()), c.chain);
+    EXPECT_EQ(InGraph(graph_->graph.get(), u"Quillon MJPEG Decoder"), c.chain.size() == 3);
+    ASSERT_TRUE(FramesArrive(3));
+    BitmapInfoHeader h{};
+    vcam_.GetLastFrame(&h, nullptr, 0);
+    EXPECT_EQ(h.biWidth, static_cast<int32_t>(c.width));
+    EXPECT_EQ(h.biHeight, static_cast<int32_t>(c.height));
+    EXPECT_EQ(h.biCompression, kFourccYUY2);
+    graph_->StopGraph();
+    const std::vector<std::string> record = Record();
+    EXPECT_TRUE(test::Contains(record, c.setFormat));
+    EXPECT_EQ(test::Contains(record, "decoder Control 4"), c.chain.size() == 3);
+    EXPECT_FALSE(graph_->graph);
+    EXPECT_EQ(graph_->currentResolution.load(), 0u);
+    platform::DeleteFileAt(record_.c_str());
+  }
+}
+
+TEST_F(RealGraphTest, CameraWithoutKsObjectFailsWithTheQueryResultAfterRunning) {
+  struct Case {
+    const char* config;
+    HRESULT result;
+    uint32_t pinObjects;
+  } cases[] = {{"caps=YUY2:320x240", S_OK, 1}, {"caps=YUY2:320x240;ksobject=0", E_NOINTERFACE, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.config);
+    vcam_.Reset();
+    platform::DeleteFileAt(record_.c_str());
+    Camera(c.config);
+    EXPECT_EQ(graph_->BuildGraph(320, 240), c.result);
+    EXPECT_EQ(vcam_.CountCalls("OruVCapSetDevicePinObj(handle)"), c.pinObjects);
+    EXPECT_TRUE(test::Contains(Record(), "camera Run"));
+    graph_->StopGraph();
+  }
+}
+
+TEST_F(RealGraphTest, DecoderWithoutOutputPinIsRemovedFromTheGraph) {
+  Setting("DecoderOutputPin", 0);
+  Camera("caps=MJPG:640x480");
+  graph_->BuildGraph(640, 480);
+  ASSERT_TRUE(graph_->graph);
+  EXPECT_FALSE(InGraph(graph_->graph.get(), u"Quillon MJPEG Decoder"));
+  EXPECT_FALSE(graph_->decoderFilter && GetFilterGraphBuilder(graph_->decoderFilter.get()));
+}
+
+TEST_F(RealGraphTest, RendererWithoutCallbackRunsButDeliversNothing) {
+  Setting("RenderCallback", 0);
+  Camera("caps=YUY2:320x240;lost=3");
+  ASSERT_EQ(Open(320, 240), S_OK);
+  // The camera reports its loss after three frames went through the renderer.
+  ASSERT_TRUE(graph_->mediaEvent);
+  bool lost = false;
+  for (int i = 0; i < 1000 && !lost; ++i) {
+    LONG code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    if (FAILED(graph_->mediaEvent->GetEvent(&code, &p1, &p2, 100))) continue;
+    graph_->mediaEvent->FreeEventParams(code, p1, p2);
+    lost = code == EC_DEVICE_LOST;
+  }
+  ASSERT_TRUE(lost);
+  graph_->StopGraph();
+  EXPECT_EQ(vcam_.FrameCount(), 0u);
+  EXPECT_TRUE(test::Contains(Record(), "render frames 3"));
+}
+
+TEST_F(RealGraphTest, SecondBuildTearsTheFirstDownAndReusesTheOutputBuffer) {
+  Camera("caps=YUY2:640x480,YUY2:320x240");
+  ASSERT_EQ(Open(640, 480), S_OK);
+  ASSERT_TRUE(FramesArrive(1));
+  const uint8_t* buffer = graph_->outputBuffer.get();
+  ASSERT_EQ(Open(320, 240), S_OK);
+  EXPECT_EQ(graph_->outputBuffer.get(), buffer);
+  EXPECT_EQ(graph_->outputCapacity, 640u * 2 * 480);
+  EXPECT_EQ(graph_->outputHeader.biSizeImage, 320u * 2 * 240);
+  ASSERT_TRUE(FramesArrive(2));
+  const std::vector<std::string> record = Record();
+  const auto at = [&](const std::string& line, size_t from) {
+    return std::find(record.begin() + static_cast<long>(std::min(from, record.size())), record.end(), line) -
+           record.begin();
+  };
+  const size_t firstRun = at("camera Run", 0);
+  const size_t stop = at("camera Stop", firstRun);
+  const size_t secondRun = at("camera Run", stop);
+  EXPECT_LT(firstRun, stop);
+  EXPECT_LT(stop, secondRun);
+  EXPECT_LT(secondRun, record.size());
+}
+
+TEST_F(RealGraphTest, PhysicalDeviceStatusComesFromTheRunningGraph) {
+  test::SetDword("SOFTWARE\\Quillon\\OruVCapture\\", "Log", 1);
+  Camera("caps=YUY2:320x240");
+  EXPECT_EQ(graph_->QueryPhysicalDeviceStatus(), 1u);
+  ASSERT_EQ(Open(320, 240), S_OK);
+  test::ClearCameras();  // no enumeration could find it now
+  EXPECT_EQ(graph_->QueryPhysicalDeviceStatus(), 1u);
+  graph_->StopGraph();
+  EXPECT_EQ(graph_->QueryPhysicalDeviceStatus(), 0u);
+  const std::string log = test::ReadBytes(test::NativeFile("c:\\QuillonVCapture.log")).value_or("");
+  EXPECT_NE(log.find("Physical device status: 1!"), std::string::npos);
+  EXPECT_NE(log.find("Physical device status: 0!"), std::string::npos);
+}
+
+TEST_F(RealGraphTest, WithTheLogSwitchTheGraphIsInTheRunningObjectTableWhileItRuns) {
+  test::SetDword("SOFTWARE\\Quillon\\OruVCapture\\", "Log", 1);
+  Camera("caps=YUY2:320x240");
+  ASSERT_EQ(Open(320, 240), S_OK);
+  EXPECT_NE(graph_->rotCookie, 0u);
+  char name[64];
+  std::snprintf(name, sizeof name, "FilterGraph %08" PRIxPTR " pid %08x",
+                reinterpret_cast<uintptr_t>(static_cast<IUnknown*>(graph_->graph.get())),
+                static_cast<unsigned>(platform::CurrentProcessId()));
+  const std::u16string wide = platform::Utf8ToUtf16(name);
+  media::ComPtr<IRunningObjectTable> rot;
+  ASSERT_EQ(GetRunningObjectTable(0, rot.put()), S_OK);
+  media::ComPtr<IMoniker> moniker;
+  ASSERT_EQ(CreateItemMoniker(OLESTR("!"), media::AsOle(wide.c_str()), moniker.put()), S_OK);
+  EXPECT_EQ(rot->IsRunning(moniker.get()), S_OK);
+  graph_->StopGraph();
+  EXPECT_EQ(graph_->rotCookie, 0u);
+  EXPECT_NE(rot->IsRunning(moniker.get()), S_OK);
+  const std::string log = test::ReadBytes(test::NativeFile("c:\\QuillonVCapture.log")).value_or("");
+  EXPECT_NE(log.find("AddGraphToRot!  hr=0x0"), std::string::npos);
+}
+
+}  // namespace
+
