@@ -304,8 +304,8 @@ TEST_F(CameraGraph, ALostDeviceIsReportedThroughTheGraphsEvents) {
   EXPECT_TRUE(camera_->Recorded("camera device lost"));
 }
 
-TEST_F(CameraGraph, PinsReportTheirCategoriesAndOnlyTheCapturePinHasStreamConfig) {
-  Build("pins=both");
+TEST_F(CameraGraph, PinsReportTheirCategoriesAndThePreviewPinRenders) {
+  Build("pins=both;caps=YUY2:64x48@200000");
   const GUID expected[2] = {PIN_CATEGORY_CAPTURE, PIN_CATEGORY_PREVIEW};
   for (int i = 0; i < 2; ++i) {
     ComPtr<IPin> pin = test::FindPin(camera.get(), PINDIR_OUTPUT, i);
@@ -323,6 +323,27 @@ TEST_F(CameraGraph, PinsReportTheirCategoriesAndOnlyTheCapturePinHasStreamConfig
     EXPECT_EQ(SUCCEEDED(pin.as(IID_IAMStreamConfig, &config)), i == 0);
   }
   EXPECT_FALSE(test::FindPin(camera.get(), PINDIR_INPUT));
+
+  // The capture graph builder finds each pin by its category and renders the preview one.
+  ComPtr<ICaptureGraphBuilder2> builder;
+  ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
+                             builder.putVoid()),
+            S_OK);
+  ASSERT_EQ(builder->SetFiltergraph(graph.builder.get()), S_OK);
+  for (int i = 0; i < 2; ++i) {
+    ComPtr<IPin> found;
+    ASSERT_EQ(builder->FindPin(camera.get(), PINDIR_OUTPUT, &expected[i], &MEDIATYPE_Video, TRUE, 0, found.put()),
+              S_OK);
+    EXPECT_TRUE(found.get() == test::FindPin(camera.get(), PINDIR_OUTPUT, i).get()) << i;
+  }
+  ASSERT_TRUE(SUCCEEDED(builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera.get(), nullptr,
+                                              render.get())));
+  ComPtr<IPin> peer;
+  ASSERT_EQ(test::FindPin(camera.get(), PINDIR_OUTPUT, 1)->ConnectedTo(peer.put()), S_OK);
+  EXPECT_TRUE(peer.get() == test::FindPin(render.get(), PINDIR_INPUT).get());
+  ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+  EXPECT_TRUE(sink.WaitFor(1));
+  graph.control->Stop();
 }
 
 TEST_F(CameraGraph, ATunerAnswersUpstreamOfTheCameraAndIKsObjectFollowsTheConfiguration) {
