@@ -32,9 +32,10 @@ class FsRedirectionGuard {
 
  private:
   bool is64Bit_ = false;
-  bool disabled_ = false;
-  void* revert_ = nullptr;
-  void* token_ = nullptr;
+  // Used by the Windows backend only.
+  [[maybe_unused]] bool disabled_ = false;
+  [[maybe_unused]] void* revert_ = nullptr;
+  [[maybe_unused]] void* token_ = nullptr;
 };
 
 }  // namespace platform
