@@ -9,6 +9,8 @@ keeps its name without the "/manual_time" that Google Benchmark appends.
 import json
 import sys
 
+BASELINES = {"MjpegDecoder": "jpeg"}
+
 
 def main(path):
     with open(path) as f:
@@ -20,8 +22,9 @@ def main(path):
             med[name] = b["real_time"], b["time_unit"]
     for name, (t, unit) in med.items():
         dims = name.rsplit("/", 1)[-1].split("-")[-1]
-        base = med.get("memcpy/" + dims)
-        ratio = f"{t / base[0]:6.2f}x memcpy/{dims}" if base and not name.startswith("memcpy/") else ""
+        baseline = BASELINES.get(name.split("/", 1)[0], "memcpy")
+        base = med.get(f"{baseline}/{dims}")
+        ratio = f"{t / base[0]:6.2f}x {baseline}/{dims}" if base and not name.startswith("memcpy/") else ""
         print(f"{name:48s} {t:12.1f} {unit}  {ratio}")
 
 

@@ -532,10 +532,12 @@ HRESULT CameraPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
     info.OutputGranularityX = info.OutputGranularityY = 1;
     info.MinFrameInterval = cap.interval;
     info.MaxFrameInterval = std::max<LONGLONG>(cap.interval, 10000000);
-    const LONG bits = static_cast<LONG>(static_cast<uint64_t>(FrameBytes(cap.subtype, cap.width, cap.height)) * 8);
-    info.MinBitsPerSecond = static_cast<LONG>(bits / 1);
+    // Bits per second at the slowest and the fastest frame rate offered.
+    const uint64_t frameBits = static_cast<uint64_t>(FrameBytes(cap.subtype, cap.width, cap.height)) * 8;
+    info.MinBitsPerSecond = static_cast<LONG>(
+        std::min<uint64_t>(0x7FFFFFFF, frameBits * 10000000 / static_cast<uint64_t>(info.MaxFrameInterval)));
     info.MaxBitsPerSecond = static_cast<LONG>(
-        std::min<uint64_t>(0x7FFFFFFF, static_cast<uint64_t>(bits) * 10000000 / static_cast<uint64_t>(cap.interval)));
+        std::min<uint64_t>(0x7FFFFFFF, frameBits * 10000000 / static_cast<uint64_t>(cap.interval)));
     std::memcpy(caps, &info, sizeof(info));
     *type = CreateMediaType(&built.get());
     return *type ? S_OK : E_OUTOFMEMORY;
@@ -554,6 +556,8 @@ HRESULT CameraFilter::Load(IPropertyBag* bag, IErrorLog* log) {
   return platform::Guarded<HRESULT>(E_FAIL, [&]() -> HRESULT {
     if (!bag) return E_POINTER;
     std::lock_guard<std::recursive_mutex> lock(Lock());
+    // The pins are rebuilt: not while anything is connected or streaming.
+    if (State() != State_Stopped) return VFW_E_NOT_STOPPED;
     for (const auto& pin : pins_)
       if (pin->IsConnected()) return VFW_E_WRONG_STATE;
     std::string text;

@@ -2,7 +2,7 @@
 // and JoinFilterGraph, pins with connection negotiation (ConnectDirect without a media type
 // included), pin and media-type enumerators, output pins that agree an allocator with the
 // downstream IMemInputPin, input pins with IMemInputPin::Receive, and a class factory.
-// Every COM method runs under platform::Guarded: no exception leaves it.
+// Every COM method that can throw runs under platform::Guarded: no exception leaves one.
 #pragma once
 
 #include <atomic>

@@ -8,8 +8,12 @@
 #include "media/jpeg/jpeg_codec.h"
 #include "media/media_type.h"
 #include "pixel/pixel_kernels.h"
+#include "platform/environment.h"
+#include "platform/file.h"
 #include "platform/process_usage.h"
+#include "tests/test_names.h"
 #include "tests/filters/filter_env.h"
+#include "outside/filters/record.h"
 #include "tests/filters/picture.h"
 
 namespace {
@@ -461,6 +465,24 @@ TEST_F(CameraGraph, ARendererWithoutTheCallbackInterfaceStillRuns) {
   ASSERT_EQ(graph.Connect(camera.get(), render.get()), S_OK);
   EXPECT_TRUE(SUCCEEDED(graph.control->Run()));
   EXPECT_EQ(graph.control->Stop(), S_OK);
+}
+
+TEST_F(FilterTest, CallsAreAppendedToTheFileNamedInTheEnvironment) {
+  const std::string path = platform::JoinPath(platform::TemporaryDirectory(),
+                                              test_names::UniqueName("kestrel_record_", "txt"));
+  ASSERT_TRUE(platform::SetEnvironmentValue(filters::kRecordFileVariable, path.c_str()));
+  ComPtr<IBaseFilter> camera = Camera("name=cam9");
+  platform::SetEnvironmentValue(filters::kRecordFileVariable, nullptr);
+  ComPtr<IBaseFilter> later = Camera("name=cam10");  // no longer written
+  std::string text(4096, '\0');
+  platform::File file;
+  ASSERT_TRUE(file.Open(path.c_str(), platform::FileOpen::ReadOpenAlways, platform::FileShare::Read));
+  text.resize(static_cast<size_t>(std::max(0L, file.Read(text.data(), text.size()))));
+  file.Close();
+  platform::DeleteFileAt(path.c_str());
+  EXPECT_NE(text.find("cam9 Load"), std::string::npos) << text;
+  EXPECT_EQ(text.find("cam10"), std::string::npos) << text;
+  EXPECT_TRUE(camera_->Recorded("cam10 Load"));
 }
 
 // Memory and handles stay flat over many full cycles; the first cycles warm caches up.
