@@ -365,8 +365,8 @@ struct HandedOut {
 };
 
 HandedOut& Objects() {
-  static auto* objects = new HandedOut;  // outlives every static destructor
-  return *objects;
+  static HandedOut objects;  // freed with the library, so nothing is left behind on unload
+  return objects;
 }
 
 }  // namespace

@@ -20,6 +20,10 @@
 
 #include "platform/posix/posix_common.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace platform {
 namespace {
 
@@ -325,9 +329,29 @@ uint32_t MsgWaitForEvents(const Event* const* events, uint32_t count, uint32_t t
   return posix::WaitForAny(objs, count + 1, timeoutMs);
 }
 
+namespace {
+
+// A forced end unwinds from inside the C library, past frames whose stack redzones
+// AddressSanitizer never got to clear; its bookkeeping at the rethrow below would then land
+// on them and fail. The thread's whole stack is cleared first: live frames lose only their
+// redzone checks, and only on this rare path.
+void ClearStaleStackPoison() {
+#if defined(__SANITIZE_ADDRESS__)
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
+  void* low = nullptr;
+  size_t size = 0;
+  if (pthread_attr_getstack(&attr, &low, &size) == 0) ASAN_UNPOISON_MEMORY_REGION(low, size);
+  pthread_attr_destroy(&attr);
+#endif
+}
+
+}  // namespace
+
 // The forced unwind carries no C++ object: its handler's reference is null by design, which
 // the null-reference check of UBSan would report.
 __attribute__((no_sanitize("null"))) void RethrowIfThreadEnd() {
+  ClearStaleStackPoison();
   try {
     throw;
   } catch (abi::__forced_unwind&) {
