@@ -1,4 +1,5 @@
-// The built-in class table: one line per class.
+// The built-in class table: one line per class, each naming the function that makes an
+// instance (declared in builtin_classes.h).
 #include "media/posix/builtin_classes.h"
 
 namespace media {

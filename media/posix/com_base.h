@@ -16,6 +16,9 @@
 #define STDAPI extern "C" HRESULT
 #define EXTERN_C extern "C"
 #define OLESTR(s) u##s
+#define HRESULT_FROM_WIN32(x)                                                       \
+  (static_cast<HRESULT>(x) <= 0 ? static_cast<HRESULT>(x)                          \
+                                : static_cast<HRESULT>((static_cast<uint32_t>(x) & 0xFFFF) | 0x80070000u))
 
 using BYTE = uint8_t;
 using WORD = uint16_t;
@@ -446,6 +449,12 @@ BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui);
 void SysFreeString(BSTR bstrString);
 UINT SysStringLen(BSTR bstr);
 UINT SysStringByteLen(BSTR bstr);
+
+// Structured storage (compound files) is not offered on Linux: both answer
+// STG_E_UNIMPLEMENTEDFUNCTION and leave *ppstgOpen null.
+HRESULT StgCreateDocfile(const OLECHAR* pwcsName, DWORD grfMode, DWORD reserved, IStorage** ppstgOpen);
+HRESULT StgOpenStorage(const OLECHAR* pwcsName, IStorage* pstgPriority, DWORD grfMode, SNB snbExclude,
+                       DWORD reserved, IStorage** ppstgOpen);
 
 void VariantInit(VARIANT* pvarg);
 // Frees a string, releases an interface; the variant becomes VT_EMPTY.

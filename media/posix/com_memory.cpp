@@ -1,4 +1,5 @@
-// Task memory, BSTR, VARIANT and GUID text of the Linux COM runtime.
+// Task memory, BSTR, VARIANT, GUID text and the structured-storage entry points of the Linux
+// COM runtime.
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -68,6 +69,18 @@ UINT SysStringByteLen(BSTR bstr) {
 }
 
 UINT SysStringLen(BSTR bstr) { return SysStringByteLen(bstr) / sizeof(OLECHAR); }
+
+HRESULT StgCreateDocfile(const OLECHAR*, DWORD, DWORD, IStorage** ppstgOpen) {
+  if (!ppstgOpen) return STG_E_INVALIDPOINTER;
+  *ppstgOpen = nullptr;
+  return STG_E_UNIMPLEMENTEDFUNCTION;
+}
+
+HRESULT StgOpenStorage(const OLECHAR*, IStorage*, DWORD, SNB, DWORD, IStorage** ppstgOpen) {
+  if (!ppstgOpen) return STG_E_INVALIDPOINTER;
+  *ppstgOpen = nullptr;
+  return STG_E_UNIMPLEMENTEDFUNCTION;
+}
 
 void VariantInit(VARIANT* pvarg) {
   if (!pvarg) return;

@@ -219,6 +219,16 @@ TEST_F(RuntimeTest, StringsAndVariants) {
   EXPECT_EQ(0u, SysStringLen(nullptr));
 }
 
+TEST_F(RuntimeTest, Win32ErrorsAndStorage) {
+  EXPECT_EQ(static_cast<HRESULT>(0x800700AAu), HRESULT_FROM_WIN32(170));  // ERROR_BUSY
+  EXPECT_EQ(S_OK, HRESULT_FROM_WIN32(0));
+  IStorage* storage = reinterpret_cast<IStorage*>(&storage);
+  EXPECT_EQ(STG_E_UNIMPLEMENTEDFUNCTION,
+            StgCreateDocfile(u"C:\\VLM.grf", STGM_CREATE | STGM_TRANSACTED | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                             &storage));
+  EXPECT_EQ(nullptr, storage);
+}
+
 // ---- Filter graph manager ----
 
 TEST_F(RuntimeTest, AddFilterGivesUniqueNames) {
