@@ -26,14 +26,6 @@ constexpr Registration kRegistrations[] = {
 
 std::string g_registryFile;
 
-// Each filter module keeps the platform layer's process-wide tables (thread message queues)
-// for as long as it is mapped; one extra reference each keeps them mapped for the whole
-// program, so LeakSanitizer does not count those tables lost each time the COM runtime
-// unloads the modules at the last CoUninitialize.
-const platform::ModuleHandle g_keepCamera = platform::LoadModule("KestrelCam.dll");
-const platform::ModuleHandle g_keepRender = platform::LoadModule("KestrelVDRender.dll");
-const platform::ModuleHandle g_keepDecoder = platform::LoadModule("KestrelMjpegDec.dll");
-
 void SetString(const std::string& key, const char* name, const std::string& value) {
   const std::u16string wide = test_names::U16(value);
   platform::SetRegistryValue(platform::RegistryRoot::LocalMachine, key.c_str(), name, platform::kRegSz,
