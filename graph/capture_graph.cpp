@@ -11,7 +11,6 @@
 #include "graph/capture_devices.h"
 #include "graph/capture_format.h"
 #include "graph/diagnostics.h"
-#include "media/storage_file.h"
 #include "media/vd_filters.h"
 #include "platform/exception_guard.h"
 #include "platform/thread.h"
@@ -155,8 +154,8 @@ int SaveGraphFile(const char16_t* path, IGraphBuilder* graph) {
   if (!graph || !path) return 0;
   const DWORD mode = STGM_TRANSACTED | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
   media::ComPtr<IStorage> storage;
-  HRESULT hr = media::OpenStorageDocument(path, mode, storage.put());
-  if (hr == STG_E_FILENOTFOUND) hr = media::CreateStorageDocument(path, mode | STGM_CREATE, storage.put());
+  HRESULT hr = StgOpenStorage(media::AsOle(path), nullptr, mode, nullptr, 0, storage.put());
+  if (hr == STG_E_FILENOTFOUND) hr = StgCreateDocfile(media::AsOle(path), mode | STGM_CREATE, 0, storage.put());
   if (FAILED(hr) || !storage) return 0;
   media::ComPtr<IStream> stream;
   hr = storage->CreateStream(OLESTR("ActiveMovieGraph"), STGM_WRITE | STGM_CREATE | STGM_SHARE_EXCLUSIVE,
