@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -142,6 +143,36 @@ TEST_F(HostRunTest, RunShowsTheCameraInvertedAndDeliversEachFrameOnceInOrder) {
     if (i > 0) {
       ASSERT_GT(numbers[i], numbers[i - 1]) << "frame " << i;
     }
+  }
+}
+
+TEST_F(HostRunTest, AMissingLibraryOrExportEndsTheHostWithItsOwnCode) {
+  // A copy of the host alone in a folder, with a library of the wrong kind in Kestrel's place.
+  struct Case {
+    const char* name;
+    const char* standIn;  // copied as libKestrel.so, or nothing
+    int code;
+    const char* message;
+  } cases[] = {
+      {"no library", nullptr, 2, "cannot load Kestrel.dll"},
+      {"no export", "libOruTether.so", 3, "lacks CreatRendGraph"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = platform::JoinPath(dir_, c.name);
+    ASSERT_TRUE(platform::CreateDirectories(folder.c_str()));
+    const std::string host = platform::JoinPath(folder, "kestrel-host");
+    std::filesystem::copy_file(KESTREL_BUILD_DIR "/tests/kestrel-host", host);
+    if (c.standIn)
+      std::filesystem::copy_file(std::string(KESTREL_BUILD_DIR "/tests/") + c.standIn,
+                                 platform::JoinPath(folder, "libKestrel.so"));
+    const std::string out = platform::JoinPath(folder, "out.txt");
+    platform::Subprocess run;
+    ASSERT_TRUE(run.Start("/bin/sh", {"-c", "'" + host + "' --seconds 1 2>'" + out + "'"}));
+    int code = -1;
+    ASSERT_TRUE(run.Wait(platform::kInfinite, &code));
+    EXPECT_EQ(code, c.code);
+    EXPECT_NE(Slurp(out).find(c.message), std::string::npos) << Slurp(out);
   }
 }
 
