@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "graph/frame_types.h"
+#include "graph/rend_graph_api.h"
 #include "graph/vcam_binding.h"
 #include "media/dshow.h"
 #include "media/com_ptr.h"
@@ -18,17 +19,6 @@
 #include "platform/event.h"
 #include "platform/module.h"
 #include "platform/thread.h"
-
-// The interface the host calls. No virtual destructor: the host never deletes through it.
-class IRendGraph {
- public:
-  virtual int32_t Initialize(int32_t reserved) = 0;
-  virtual int32_t Uninitialize() = 0;
-  virtual int32_t NotifyDeviceChange(uint32_t code, uint32_t value, const char16_t* name) = 0;
-
- protected:
-  ~IRendGraph() = default;
-};
 
 // Owns one worker thread that runs Run at time-critical priority.
 class CThreadBase {
@@ -53,10 +43,6 @@ class CThreadBase {
 
 // Thread messages and host notification codes of the worker thread.
 inline constexpr uint32_t MSG_RESOLUTION_CHANGE = 0x401;
-inline constexpr uint32_t NOTIFY_IGNORED = 2025;
-inline constexpr uint32_t NOTIFY_RESET = 2026;
-inline constexpr uint32_t NOTIFY_ARRIVAL = 2027;
-inline constexpr uint32_t NOTIFY_REMOVAL = 2028;
 
 inline constexpr int64_t kDefaultFrameInterval = 333333;
 

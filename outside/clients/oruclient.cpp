@@ -17,6 +17,7 @@
 #include "platform/event.h"
 #include "platform/stop_request.h"
 #include "platform/text.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -37,6 +38,8 @@ constexpr char kUsage[] =
     "                       with its 40-byte header); a longer frame arrives cut short\n"
     "      --timeout MS     channel wait time-out (default 500)\n"
     "      --count-file F   also write the frame count to file F at the end\n"
+    "      --status-file F  keep file F up to date (every 250 ms and at the end) with a line\n"
+    "                       \"pid=P key=LEVEL:RANK effect=NAME frames=N state=running|ended\"\n"
     "      --ready-event E  set the named event E once the channel is open\n"
     "      --quit-event E   stop when the named event E is set\n"
     "      --pipe NAME      registration pipe (default the capture service's)\n"
@@ -50,8 +53,10 @@ struct Options {
   uint32_t cycles = 1;
   uint32_t capacity = 40 + 1920 * 1080 * 2;
   uint32_t timeoutMs = 500;
-  std::string countFile, readyEvent, quitEvent, pipe;
+  std::string countFile, statusFile, readyEvent, quitEvent, pipe;
 };
+
+constexpr uint32_t kStatusPeriodMs = 250;
 
 std::optional<uint32_t> ParseNumber(std::string_view text, uint64_t max) {
   if (text.empty() || text[0] == '-' || text[0] == '+') return std::nullopt;
@@ -112,6 +117,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       if (n) o->timeoutMs = *n;
     } else {
       std::string* text = a == "--count-file"    ? &o->countFile
+                          : a == "--status-file" ? &o->statusFile
                           : a == "--ready-event" ? &o->readyEvent
                           : a == "--quit-event"  ? &o->quitEvent
                           : a == "--pipe"        ? &o->pipe
@@ -166,6 +172,18 @@ bool WriteCount(const std::string& path, uint64_t count) {
   if (f == nullptr) return false;
   const bool ok = std::fprintf(f, "%llu\n", static_cast<unsigned long long>(count)) > 0;
   return std::fclose(f) == 0 && ok;
+}
+
+// The status line a host reads; rewritten whole each time.
+void WriteStatus(const Options& o, uint64_t frames, bool ended) {
+  if (o.statusFile.empty()) return;
+  std::FILE* f = std::fopen(o.statusFile.c_str(), "w");
+  if (f == nullptr) return;
+  std::fprintf(f, "pid=%u key=%u:%u effect=%s frames=%llu state=%s\n", platform::CurrentProcessId(),
+               static_cast<unsigned>(o.key >> 16), static_cast<unsigned>(o.key & 0xFFFF),
+               oruclient::EffectName(o.effect), static_cast<unsigned long long>(frames),
+               ended ? "ended" : "running");
+  std::fclose(f);
 }
 
 }  // namespace
@@ -230,8 +248,12 @@ int main(int argc, char** argv) {
                   static_cast<unsigned>(o.key), oruclient::EffectName(o.effect));
     std::fflush(stdout);
     ready.Set();
+    WriteStatus(o, session.total.load(), false);
     if (o.frames != 0) {
-      const uint32_t w = platform::WaitForAnyEvent(waits, waitCount, platform::kInfinite);
+      const uint32_t period = o.statusFile.empty() ? platform::kInfinite : kStatusPeriodMs;
+      uint32_t w;
+      while ((w = platform::WaitForAnyEvent(waits, waitCount, period)) == platform::kWaitTimeout)
+        WriteStatus(o, session.total.load(), false);
       stopped = w != platform::kWaitObject0 + 1;
     } else {
       stopped = stop.Wait(0) == platform::kWaitObject0 || (quit.valid() && quit.Wait(0) == platform::kWaitObject0);
@@ -240,6 +262,7 @@ int main(int argc, char** argv) {
   }
 
   const uint64_t total = session.total.load();
+  WriteStatus(o, total, true);
   std::printf("oruclient: channel %s: %llu frames\n", o.channel.c_str(), static_cast<unsigned long long>(total));
   std::fflush(stdout);
   if (!o.countFile.empty() && !WriteCount(o.countFile, total)) {

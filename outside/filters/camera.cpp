@@ -619,6 +619,7 @@ void CameraFilter::Stream() {
   const auto begin = Clock::now();
   bool lostSent = false;
   delivered_ = 0;
+  NoteStreamStart();
   for (uint64_t frame = 0;; ++frame) {
     // Each pin delivers its own connected format; the first pin's interval sets the pace.
     int64_t interval = 333333;
@@ -680,7 +681,11 @@ void CameraFilter::DeliverFrame(CameraPin* pin, uint64_t frame, int64_t start, i
   sample->SetTime(&times[0], &times[1]);
   sample->SetSyncPoint(TRUE);
   sample->SetDiscontinuity(frame == 0 ? TRUE : FALSE);
+  NoteFrameSent(frame, std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch()).count(),
+                width, height);
   pin->Deliver(sample.get());
+  NoteFrameDone();
 }
 
 }  // namespace

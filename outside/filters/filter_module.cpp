@@ -45,3 +45,11 @@ extern "C" uint32_t KestrelFilters_ReadRecord(uint32_t index, char* buffer, uint
 extern "C" void KestrelFilters_ResetRecord() { platform::GuardedVoid([] { filters::ResetRecord(); }); }
 
 extern "C" int32_t KestrelFilters_ObjectCount() { return static_cast<int32_t>(filters::LiveObjectCount()); }
+
+extern "C" uint64_t KestrelFilters_FramesSent() { return filters::FramesDone(); }
+
+extern "C" int32_t KestrelFilters_FrameSent(uint64_t number, uint64_t* found, int64_t* sentNs, uint32_t* width,
+                                            uint32_t* height) {
+  return platform::Guarded<int32_t>(
+      0, [&] { return filters::FindFrameSent(number, found, sentNs, width, height) ? 1 : 0; });
+}

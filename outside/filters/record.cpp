@@ -18,6 +18,17 @@ std::vector<std::string>& Lines() {
   static std::vector<std::string> lines;
   return lines;
 }
+struct Stamp {
+  bool used = false;
+  uint64_t number = 0;
+  int64_t sentNs = 0;
+  uint32_t width = 0, height = 0;
+};
+std::mutex g_stampLock;
+Stamp g_stamps[kStampedFrames];
+uint64_t g_latest = 0;
+bool g_anySent = false;
+std::atomic<uint64_t> g_framesDone{0};
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 
@@ -50,6 +61,35 @@ uint32_t ReadRecord(uint32_t index, char* buffer, uint32_t capacity) {
 void ResetRecord() {
   std::lock_guard<std::mutex> lock(g_recordLock);
   Lines().clear();
+}
+
+void NoteStreamStart() {
+  std::lock_guard<std::mutex> lock(g_stampLock);
+  for (Stamp& s : g_stamps) s.used = false;
+  g_anySent = false;
+}
+
+void NoteFrameSent(uint64_t number, int64_t sentNs, uint32_t width, uint32_t height) {
+  std::lock_guard<std::mutex> lock(g_stampLock);
+  g_stamps[number % kStampedFrames] = Stamp{true, number, sentNs, width, height};
+  g_latest = number;
+  g_anySent = true;
+}
+
+void NoteFrameDone() { ++g_framesDone; }
+uint64_t FramesDone() { return g_framesDone.load(); }
+
+bool FindFrameSent(uint64_t number, uint64_t* found, int64_t* sentNs, uint32_t* width, uint32_t* height) {
+  std::lock_guard<std::mutex> lock(g_stampLock);
+  if (!g_anySent) return false;
+  if (number == UINT64_MAX) number = g_latest;
+  const Stamp& s = g_stamps[number % kStampedFrames];
+  if (!s.used || s.number != number) return false;
+  if (found) *found = s.number;
+  if (sentNs) *sentNs = s.sentNs;
+  if (width) *width = s.width;
+  if (height) *height = s.height;
+  return true;
 }
 
 void ObjectCreated() { ++g_objects; }

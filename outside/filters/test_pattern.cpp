@@ -2,6 +2,7 @@
 #include "outside/filters/test_pattern.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -154,6 +155,53 @@ void DrawPattern(uint8_t* bgrx, uint32_t width, uint32_t height, uint64_t frameN
           FillRect(bgrx, width, height, scale + cell * i + col * scale, scale + row * scale, scale,
                    scale, Bgrx(255, 255, 255));
   }
+}
+
+bool ReadFrameNumber(const uint8_t* yuy2, uint32_t width, uint32_t height, uint32_t stride,
+                     uint32_t sourceWidth, uint32_t sourceHeight, uint64_t* number) {
+  if (!yuy2 || width == 0 || height == 0 || sourceWidth == 0 || sourceHeight == 0) return false;
+  const double scale = std::max<uint32_t>(1, sourceHeight / 60);
+  const double fx = static_cast<double>(width) / sourceWidth, fy = static_cast<double>(height) / sourceHeight;
+  // Luma at the centre of source cell (x, y) of `scale` pixels, read from either side.
+  const auto luma = [&](double x, double y, bool mirrored) -> int {
+    uint32_t ox = static_cast<uint32_t>((x + 0.5) * scale * fx);
+    const uint32_t oy = static_cast<uint32_t>((y + 0.5) * scale * fy);
+    if (ox >= width || oy >= height) return -1;
+    if (mirrored) ox = width - 1 - ox;
+    return yuy2[static_cast<size_t>(oy) * stride + 2 * ox];
+  };
+  for (bool mirrored : {false, true}) {
+    // The box behind the digits is black, or white once inverted.
+    const int background = luma(0, 0, mirrored);
+    if (background < 0) return false;
+    uint64_t value = 0;
+    int digits = 0;
+    for (; digits < 20; ++digits) {
+      uint8_t rows[7];
+      bool inside = true;
+      for (int row = 0; row < 7 && inside; ++row) {
+        rows[row] = 0;
+        for (int col = 0; col < 5; ++col) {
+          const int y = luma(1 + 6 * digits + col, 1 + row, mirrored);
+          if (y < 0) {
+            inside = false;
+            break;
+          }
+          if (std::abs(y - background) > 64) rows[row] |= static_cast<uint8_t>(0x10 >> col);
+        }
+      }
+      int digit = -1;
+      for (int d = 0; d < 10 && inside; ++d)
+        if (std::memcmp(rows, kDigits[d], 7) == 0) digit = d;
+      if (digit < 0) break;
+      value = value * 10 + static_cast<uint64_t>(digit);
+    }
+    if (digits > 0) {
+      *number = value;
+      return true;
+    }
+  }
+  return false;
 }
 
 uint32_t WriteFrame(Subtype subtype, const uint8_t* bgrx, uint32_t width, uint32_t height,

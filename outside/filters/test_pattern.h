@@ -34,6 +34,13 @@ uint32_t FrameBytes(Subtype subtype, uint32_t width, uint32_t height);
 // Draws frame `frameNumber` as top-down B G R X rows of `width` x `height`.
 void DrawPattern(uint8_t* bgrx, uint32_t width, uint32_t height, uint64_t frameNumber);
 
+// Reads the frame number the camera drew into a top-down YUY2 picture of `width` x `height`
+// (`stride` bytes a row) made from a `sourceWidth` x `sourceHeight` camera frame, scaled to
+// fit, possibly with its bytes inverted or mirrored left to right on the way. False when no
+// number can be read.
+bool ReadFrameNumber(const uint8_t* yuy2, uint32_t width, uint32_t height, uint32_t stride,
+                     uint32_t sourceWidth, uint32_t sourceHeight, uint64_t* number);
+
 // Writes the drawn picture in `subtype`'s layout (RGB bottom-up, planes in the subtype's
 // order, MJPG encoded with `encoder`) into `out` of `capacity` bytes. Answers the bytes
 // written, 0 when it does not fit or the encoder fails.

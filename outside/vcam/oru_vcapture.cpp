@@ -54,6 +54,12 @@ struct State {
   uint64_t frameCount = 0;
   Picture lastFrame;
   Picture logo;
+
+  OruStandInFrameListener listener = nullptr;
+  void* listenerContext = nullptr;
+  std::FILE* clip = nullptr;
+  int32_t clipWidth = 0, clipHeight = 0;
+  uint64_t clipFrames = 0;
 };
 
 State& S() {
@@ -136,6 +142,53 @@ bool Yuy2Geometry(const Picture& p, int32_t* width, int32_t* height, uint32_t* s
   *height = static_cast<int32_t>(h);
   *stride = rowBytes;
   return true;
+}
+
+// One Y4M frame body: the Y, U and V planes of a 4:2:2 picture from YUY2 rows (an odd last
+// column is left out).
+void WriteY4MPlanes(std::FILE* f, const Picture& p, int32_t w, int32_t h, uint32_t stride) {
+  const int32_t pairs = w / 2;
+  std::vector<uint8_t> row(static_cast<size_t>(pairs) * 2);
+  for (int plane = 0; plane < 3; ++plane) {
+    for (int32_t y = 0; y < h; ++y) {
+      const uint8_t* src = p.pixels.data() + static_cast<size_t>(y) * stride;
+      size_t n = 0;
+      for (int32_t m = 0; m < pairs; ++m) {
+        if (plane == 0) {
+          row[n++] = src[4 * m];
+          row[n++] = src[4 * m + 2];
+        } else {
+          row[n++] = src[4 * m + (plane == 1 ? 1 : 3)];
+        }
+      }
+      std::fwrite(row.data(), 1, n, f);
+    }
+  }
+}
+
+// The Y4M header of a clip: the consumer's frame rate, 30 when it gave none.
+void WriteY4MHeader(std::FILE* f, int32_t w, int32_t h, int64_t interval) {
+  if (interval > 0)
+    std::fprintf(f, "YUV4MPEG2 W%d H%d F10000000:%lld Ip A1:1 C422\n", w / 2 * 2, h,
+                 static_cast<long long>(interval));
+  else
+    std::fprintf(f, "YUV4MPEG2 W%d H%d F30:1 Ip A1:1 C422\n", w / 2 * 2, h);
+}
+
+// Appends the last frame to the clip; the caller holds the lock.
+void AppendToClip(State& s) {
+  int32_t w = 0, h = 0;
+  uint32_t stride = 0;
+  if (!s.clip || !Yuy2Geometry(s.lastFrame, &w, &h, &stride) || w <= 1) return;
+  if (s.clipFrames == 0 && s.clipWidth == 0) {
+    s.clipWidth = w;
+    s.clipHeight = h;
+    WriteY4MHeader(s.clip, w, h, s.requestedInterval);
+  }
+  if (w != s.clipWidth || h != s.clipHeight) return;
+  std::fputs("FRAME\n", s.clip);
+  WriteY4MPlanes(s.clip, s.lastFrame, w, h, stride);
+  ++s.clipFrames;
 }
 
 uint32_t CopyPicture(const Picture& p, BitmapInfoHeader* header, uint8_t* buffer,
@@ -262,11 +315,22 @@ HResult OruVCapSetDevicePinObj(uintptr_t pinObject) {
 
 HResult OruVCapSetWebcamData(const BitmapInfoHeader* header, const uint8_t* pixels,
                              uint32_t size) {
+  const int64_t arrival = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
   State& s = S();
-  std::lock_guard g(s.lock);
-  KeepPicture(s.lastFrame, header, pixels, size);
-  ++s.frameCount;
-  Record(s, "OruVCapSetWebcamData(" + PictureText(header, pixels, size) + ")");
+  OruStandInFrameListener listener;
+  void* context;
+  {
+    std::lock_guard g(s.lock);
+    KeepPicture(s.lastFrame, header, pixels, size);
+    ++s.frameCount;
+    Record(s, "OruVCapSetWebcamData(" + PictureText(header, pixels, size) + ")");
+    AppendToClip(s);
+    listener = s.listener;
+    context = s.listenerContext;
+  }
+  if (listener) listener(header, pixels, size, arrival, context);
   return kSOk;
 }
 
@@ -374,6 +438,12 @@ void OruStandIn_Reset() {
   s.frameCount = 0;
   s.lastFrame = Picture{};
   s.logo = Picture{};
+  s.listener = nullptr;
+  s.listenerContext = nullptr;
+  if (s.clip) std::fclose(s.clip);
+  s.clip = nullptr;
+  s.clipWidth = s.clipHeight = 0;
+  s.clipFrames = 0;
   s.changed.notify_all();
 }
 
@@ -503,26 +573,11 @@ int OruStandIn_WriteLastFrameY4M(const char* path) {
   int32_t w = 0, h = 0;
   uint32_t stride = 0;
   if (!Yuy2Geometry(p, &w, &h, &stride) || w <= 1) return 0;
-  FILE* f = std::fopen(path, "wb");
+  std::FILE* f = std::fopen(path, "wb");
   if (!f) return 0;
-  const int32_t pairs = w / 2;
-  std::fprintf(f, "YUV4MPEG2 W%d H%d F30:1 Ip A1:1 C422\nFRAME\n", pairs * 2, h);
-  std::vector<uint8_t> row(static_cast<size_t>(pairs) * 2);
-  for (int plane = 0; plane < 3; ++plane) {
-    for (int32_t y = 0; y < h; ++y) {
-      const uint8_t* src = p.pixels.data() + static_cast<size_t>(y) * stride;
-      size_t n = 0;
-      for (int32_t m = 0; m < pairs; ++m) {
-        if (plane == 0) {
-          row[n++] = src[4 * m];
-          row[n++] = src[4 * m + 2];
-        } else {
-          row[n++] = src[4 * m + (plane == 1 ? 1 : 3)];
-        }
-      }
-      std::fwrite(row.data(), 1, n, f);
-    }
-  }
+  WriteY4MHeader(f, w, h, 0);
+  std::fputs("FRAME\n", f);
+  WriteY4MPlanes(f, p, w, h, stride);
   const bool ok = std::fclose(f) == 0;
   return ok ? 1 : 0;
 }
@@ -536,6 +591,45 @@ int OruStandIn_WriteLastFramePNG(const char* path) {
   uint32_t stride = 0;
   if (!Yuy2Geometry(p, &w, &h, &stride)) return 0;
   return WriteYuy2AsPng(path, p.pixels.data(), static_cast<uint32_t>(w), static_cast<uint32_t>(h), stride) ? 1 : 0;
+}
+
+void OruStandIn_SetFrameListener(OruStandInFrameListener listener, void* context) {
+  State& s = S();
+  std::lock_guard g(s.lock);
+  s.listener = listener;
+  s.listenerContext = context;
+}
+
+int OruStandIn_StartClip(const char* path) {
+  if (!path) return 0;
+  State& s = S();
+  std::lock_guard g(s.lock);
+  if (s.clip) std::fclose(s.clip);
+  s.clip = std::fopen(path, "wb");
+  s.clipWidth = s.clipHeight = 0;
+  s.clipFrames = 0;
+  return s.clip ? 1 : 0;
+}
+
+uint64_t OruStandIn_StopClip() {
+  State& s = S();
+  std::lock_guard g(s.lock);
+  if (!s.clip) return 0;
+  std::fclose(s.clip);
+  s.clip = nullptr;
+  return s.clipFrames;
+}
+
+void OruStandIn_GetStatus(OruStandInStatus* status) {
+  if (!status) return;
+  State& s = S();
+  std::lock_guard g(s.lock);
+  status->open = s.open ? 1 : 0;
+  status->workMode = s.workMode;
+  status->requestedResolution = s.requestedResolution;
+  status->requestedInterval = s.requestedInterval;
+  status->lastChangeResult = s.lastChangeResult;
+  status->frames = s.frameCount;
 }
 
 }  // extern "C"

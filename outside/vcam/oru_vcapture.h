@@ -56,4 +56,31 @@ int OruStandIn_WriteLastFrameY4M(const char* path);
 // libpng (the win32 build), which has the Y4M file only.
 int OruStandIn_WriteLastFramePNG(const char* path);
 
+// Demo host controls.
+
+// Called on the delivering thread after each OruVCapSetWebcamData has been recorded (outside
+// the stand-in's lock), with the frame and the steady-clock time in nanoseconds at which the
+// call came in. Null stops the calls; a call already running may still finish.
+typedef void (*OruStandInFrameListener)(const BitmapInfoHeader* header, const uint8_t* pixels,
+                                        uint32_t size, int64_t arrivalNs, void* context);
+void OruStandIn_SetFrameListener(OruStandInFrameListener listener, void* context);
+
+// Appends every YUY2 frame received from now on to a 4:2:2 Y4M clip at `path` (replaced). The
+// first frame sets the clip's size; frames of another size are left out. 1 when the file
+// could be created.
+int OruStandIn_StartClip(const char* path);
+// Closes the clip; answers the frames it holds (0 without a clip).
+uint64_t OruStandIn_StopClip();
+
+// What the virtual camera was told and asked, at one moment.
+struct OruStandInStatus {
+  uint32_t open;                // OruFakeCaptureOpen succeeded and no close since
+  uint32_t workMode;            // the last OruVCapSetWorkMode
+  uint32_t requestedResolution; // what the consumer asked for (packed; 0: closed)
+  int64_t requestedInterval;
+  HResult lastChangeResult;     // the last OruVCapSetChangeResResult
+  uint64_t frames;              // OruVCapSetWebcamData calls
+};
+void OruStandIn_GetStatus(OruStandInStatus* status);
+
 }  // extern "C"
