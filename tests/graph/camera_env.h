@@ -60,6 +60,14 @@ inline void RegisterFilters() {
       {"{FA081B2E-BAAB-4C6B-99ED-3D6CFA1EA2F6}", "KestrelMjpegDec.dll"},
       {"{89FC4A64-2F0D-4306-9C4A-622EA9896447}", "KestrelMjpegDec.dll"},
   };
+  // The modules stay mapped to the end of the program: their process-wide tables would be
+  // reported lost under LeakSanitizer each time the runtime unloads them.
+  static const bool kept = [] {
+    for (const char* module : {"KestrelCam.dll", "KestrelVDRender.dll", "KestrelMjpegDec.dll"})
+      platform::LoadModule(module);
+    return true;
+  }();
+  (void)kept;
   const std::string self = platform::CurrentExecutablePath();
   const std::string folder = self.substr(0, self.find_last_of("\\/"));
   for (const Class& c : classes) {
