@@ -1,4 +1,5 @@
-// What the running process holds: its open handles and the bytes its heap has handed out.
+// What the running process holds: its open handles, the bytes its heap has handed out, its
+// resident memory and its threads.
 // Tests compare them before and after many cycles of some work to find what leaks.
 #pragma once
 
@@ -13,5 +14,12 @@ uint32_t ProcessHandleCount();
 // Bytes of heap blocks in use, summed over every heap of the process (HeapWalk); on Linux the
 // allocator's own figure (mallinfo2, or the sanitizer allocator's count in a sanitizer build).
 uint64_t HeapBytesInUse();
+
+// The process's resident memory in bytes (the working set on Windows, VmRSS on Linux); 0 when
+// it cannot be learned.
+uint64_t ProcessResidentBytes();
+
+// Threads of the process, this one included; 0 when it cannot be learned.
+uint32_t ProcessThreadCount();
 
 }  // namespace platform

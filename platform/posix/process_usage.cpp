@@ -1,10 +1,13 @@
-// Process usage on Linux: descriptors from /proc/self/fd, heap bytes from the allocator.
+// Process usage on Linux: descriptors from /proc/self/fd, heap bytes from the allocator,
+// resident memory and threads from /proc/self/status.
 #include "platform/process_usage.h"
 
 #include <dirent.h>
 #include <malloc.h>
 
 #include <cstddef>
+#include <cstdio>
+#include <cstring>
 
 // Defined only when the sanitizer runtime, whose allocator replaces malloc, is linked in.
 extern "C" size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
@@ -27,5 +30,30 @@ uint64_t HeapBytesInUse() {
   const struct mallinfo2 m = ::mallinfo2();
   return static_cast<uint64_t>(m.uordblks) + static_cast<uint64_t>(m.hblkhd);
 }
+
+namespace {
+
+// The number after `field` ("VmRSS:", "Threads:") in /proc/self/status; 0 when absent.
+uint64_t StatusField(const char* field) {
+  std::FILE* f = std::fopen("/proc/self/status", "re");
+  if (f == nullptr) return 0;
+  char line[256];
+  unsigned long long value = 0;
+  const size_t n = std::strlen(field);
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    if (std::strncmp(line, field, n) == 0) {
+      std::sscanf(line + n, "%llu", &value);
+      break;
+    }
+  }
+  std::fclose(f);
+  return value;
+}
+
+}  // namespace
+
+uint64_t ProcessResidentBytes() { return StatusField("VmRSS:") * 1024; }
+
+uint32_t ProcessThreadCount() { return static_cast<uint32_t>(StatusField("Threads:")); }
 
 }  // namespace platform

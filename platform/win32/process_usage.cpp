@@ -1,7 +1,11 @@
-// Process usage on Windows: the handle count and a walk of every heap's busy blocks.
+// Process usage on Windows: the handle count, a walk of every heap's busy blocks, the working
+// set and a snapshot of the threads.
 #include "platform/process_usage.h"
 
 #include <windows.h>
+// After windows.h, which the others need first.
+#include <psapi.h>
+#include <tlhelp32.h>
 
 namespace platform {
 
@@ -24,6 +28,26 @@ uint64_t HeapBytesInUse() {
     HeapUnlock(heaps[i]);
   }
   return total;
+}
+
+uint64_t ProcessResidentBytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  // K32GetProcessMemoryInfo is kernel32's own copy: no psapi.dll import is needed.
+  return K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.WorkingSetSize : 0;
+}
+
+uint32_t ProcessThreadCount() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  const DWORD self = GetCurrentProcessId();
+  uint32_t n = 0;
+  THREADENTRY32 e{};
+  e.dwSize = sizeof e;
+  for (BOOL more = Thread32First(snapshot, &e); more; more = Thread32Next(snapshot, &e))
+    if (e.th32OwnerProcessID == self) ++n;
+  CloseHandle(snapshot);
+  return n;
 }
 
 }  // namespace platform

@@ -10,6 +10,12 @@
 //   frameport_peer hangup <pipe> <count>
 //     connects to the registration pipe and hangs up at once, without writing, count times.
 //     Exit 0, or 3 when a connection fails.
+//   frameport_peer cycles <pipe> <channel> <count> <usageFile>
+//     creates and deletes a receiver (a registration and an unregistration through the pipe)
+//     count times; writes its usage after the first 20 cycles and at the end to the file, one
+//     line each: descriptors, threads, resident bytes, heap bytes. Exit 0, or 4 when a
+//     receiver cannot be created (its registration was refused or failed).
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -18,6 +24,7 @@
 #include "ipc/tether.h"
 #include "platform/event.h"
 #include "platform/message_pipe.h"
+#include "platform/process_usage.h"
 #include "tests/plugin/plugin_test_support.h"
 
 namespace {
@@ -78,11 +85,48 @@ int RunHangUps(char** argv) {
   return 0;
 }
 
+void WriteUsage(std::FILE* f) {
+  std::fprintf(f, "%u %u %llu %llu\n", platform::ProcessHandleCount(), platform::ProcessThreadCount(),
+               static_cast<unsigned long long>(platform::ProcessResidentBytes()),
+               static_cast<unsigned long long>(platform::HeapBytesInUse()));
+}
+
+int RunCycles(char** argv) {
+  // The registration keeps the name's address: it must outlive every cycle.
+  static const std::u16string pipe = U16(argv[0]);
+  SetRegistrationPipeName(pipe.c_str());
+  const std::u16string channel = U16(argv[1]);
+  const long count = std::strtol(argv[2], nullptr, 10);
+  std::FILE* usage = std::fopen(argv[3], "w");
+  if (usage == nullptr) return 5;
+  TetherCreateParams params;
+  std::memset(&params, 0, sizeof params);
+  params.size = sizeof params;
+  std::memcpy(params.name, channel.c_str(), (channel.size() + 1) * sizeof(char16_t));
+  params.capacity = 640 * 480 * 2 + 40;
+  params.role = kTetherRoleReceiver;
+  params.timeoutMs = 500;
+  params.orderingKey = 0x10000;
+  for (long i = 0; i < count; ++i) {
+    if (i == 20) WriteUsage(usage);
+    const TetherHandle h = Tether_CreateInstance(params);
+    if (h == 0 || h == kTetherNoHandle) {
+      std::fclose(usage);
+      return 4;
+    }
+    Tether_DeleteInstance(h);
+  }
+  WriteUsage(usage);
+  std::fclose(usage);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 9 && std::strcmp(argv[1], "liar") == 0) return Run(Liar, argv + 2);
   if (argc == 9 && std::strcmp(argv[1], "hold") == 0) return Run(Hold, argv + 2);
   if (argc == 4 && std::strcmp(argv[1], "hangup") == 0) return RunHangUps(argv + 2);
+  if (argc == 6 && std::strcmp(argv[1], "cycles") == 0) return RunCycles(argv + 2);
   return 1;
 }
