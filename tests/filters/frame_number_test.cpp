@@ -51,7 +51,9 @@ TEST(FrameNumberTest, ReadsTheDrawnNumberThroughWhatClientsAndTheScalerDo) {
     }
     uint64_t n = 0;
     ASSERT_EQ(filters::ReadFrameNumber(p.data(), w, kH, w * 2, kW, kH, &n), c.readable);
-    if (c.readable) EXPECT_EQ(n, c.frame);
+    if (c.readable) {
+      EXPECT_EQ(n, c.frame);
+    }
   }
 }
 
