@@ -250,6 +250,7 @@ void OnFrame(const BitmapInfoHeader* header, const uint8_t* pixels, uint32_t siz
 
 struct ClientState {
   std::string file, key, effect, state;
+  bool silent = false;  // still "running" by its file, which has not changed for over a second
   uint64_t frames = 0, framesBefore = 0;
 };
 
@@ -280,6 +281,8 @@ void ReadClients(const std::string& dir, std::vector<ClientState>* clients) {
     it->effect = effect;
     it->frames = frames;
     it->state = state;
+    const auto age = std::filesystem::file_time_type::clock::now() - std::filesystem::last_write_time(entry.path(), ec);
+    it->silent = !ec && it->state == "running" && age > std::chrono::seconds(1);
   }
   // Larger keys are served first.
   std::sort(clients->begin(), clients->end(), [](const ClientState& a, const ClientState& b) {
@@ -378,7 +381,7 @@ class StatusBoard {
     s += buf;
     for (const ClientState& c : clients_) {
       std::snprintf(buf, sizeof buf, "  client %s %s: %llu frames (%s)\n", c.key.c_str(), c.effect.c_str(),
-                    static_cast<unsigned long long>(c.frames), c.state.c_str());
+                    static_cast<unsigned long long>(c.frames), c.silent ? "silent: gone or hung" : c.state.c_str());
       s += buf;
     }
     return s;
@@ -428,7 +431,7 @@ class StatusBoard {
     for (ClientState& c : clients_) {
       std::snprintf(buf, sizeof buf, " | client %s %s %llu (+%.0f/s)%s", c.key.c_str(), c.effect.c_str(),
                     static_cast<unsigned long long>(c.frames), static_cast<double>(c.frames - c.framesBefore) / dt,
-                    c.state == "ended" ? " ended" : "");
+                    c.state == "ended" ? " ended" : c.silent ? " silent" : "");
       c.framesBefore = c.frames;
       line += buf;
     }
