@@ -37,11 +37,14 @@ using Bytes = std::vector<uint8_t>;
 constexpr const char* kAppKey = "SOFTWARE\\Quillon\\Photoria 5\\Photoria";
 constexpr uint32_t kLargestFrame = 64 * 2 * 48;
 
-// Frameport and OruTether keep process-wide tables for as long as they are mapped; one extra
-// reference each keeps them mapped for the whole program, so LeakSanitizer does not count
-// those tables lost each time the host releases the plug-in.
-const platform::ModuleHandle g_keepFrameport = platform::LoadModule("Frameport.dll");
-const platform::ModuleHandle g_keepOruTether = platform::LoadModule("OruTether.dll");
+// Frameport, OruTether, Kestrel (with the media runtime) and the filter modules keep
+// process-wide tables for as long as they are mapped; one extra reference each keeps them
+// mapped for the whole program, so LeakSanitizer does not count those tables lost each time
+// the host releases the plug-in or COM unloads a filter.
+const platform::ModuleHandle g_keepModules[] = {
+    platform::LoadModule("Frameport.dll"),      platform::LoadModule("OruTether.dll"),
+    platform::LoadModule("Kestrel.dll"),        platform::LoadModule("KestrelCam.dll"),
+    platform::LoadModule("KestrelVDRender.dll"), platform::LoadModule("KestrelMjpegDec.dll")};
 
 int32_t IgnoreFrame(TetherMessageInfo*, void*, void*) { return 0; }
 
@@ -143,8 +146,7 @@ class FrameportHostTest : public test::ScratchTest {
  protected:
   void SetUp() override {
     ScratchTest::SetUp();
-    ASSERT_NE(g_keepFrameport, nullptr);
-    ASSERT_NE(g_keepOruTether, nullptr);
+    for (platform::ModuleHandle m : g_keepModules) ASSERT_NE(m, nullptr);
     // On Linux the registration pipe is a socket in this folder, private to the test.
     platform::SetEnvironmentValue("KESTREL_PIPE_DIR", dir_.c_str());
     ASSERT_TRUE(vcam_.ok());
@@ -361,7 +363,7 @@ class CaptureEndToEndTest : public test::ScratchTest {
 
   void SetUp() override {
     ScratchTest::SetUp();
-    ASSERT_NE(g_keepFrameport, nullptr);
+    for (platform::ModuleHandle m : g_keepModules) ASSERT_NE(m, nullptr);
     platform::SetEnvironmentValue("KESTREL_PIPE_DIR", dir_.c_str());
     record_ = test::Join(dir_, "record.txt");
     platform::SetEnvironmentValue("KESTREL_FILTERS_RECORD", record_.c_str());
