@@ -6,7 +6,7 @@ log() { printf '== %s\n' "$*"; }
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
-native_pkgs=(cmake ninja-build g++ googletest libbenchmark-dev libpng-dev libturbojpeg0-dev python3)
+native_pkgs=(cmake ninja-build g++ googletest libbenchmark-dev libpng-dev libturbojpeg0-dev libjpeg62-turbo-dev python3)
 win32_pkgs=(g++-mingw-w64-i686-posix mingw-w64-i686-dev)
 wine_pkgs=(wine wine32:i386)
 fuzz_pkgs=(clang-16 libfuzzer-16-dev)
