@@ -6,13 +6,12 @@
 // handed to the renderer's input pin until its callback, which copies the frame out as the
 // capture pipeline does, returns) against memcpy/WxH.
 #include <benchmark/benchmark.h>
-#include <turbojpeg.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "bench/frame_bench.h"
+#include "bench/filter_bench.h"
 #include "media/com_ptr.h"
 #include "media/dshow.h"
 #include "media/jpeg/jpeg_codec.h"
@@ -26,57 +25,6 @@
 namespace {
 
 using media::ComPtr;
-
-// A module's class factory, loaded by path.
-class Module {
- public:
-  explicit Module(const char* path) : module_(platform::LoadModule(path)) {
-    platform::BindModuleSymbol(module_.get(), "DllGetClassObject", &get_);
-  }
-  ComPtr<IBaseFilter> Create(const CLSID& clsid) const {
-    ComPtr<IClassFactory> factory;
-    ComPtr<IBaseFilter> filter;
-    if (get_ && SUCCEEDED(get_(clsid, IID_IClassFactory, factory.putVoid())))
-      factory->CreateInstance(nullptr, IID_IBaseFilter, filter.putVoid());
-    return filter;
-  }
-
- private:
-  platform::UniqueModule module_;
-  HRESULT (*get_)(REFCLSID, REFIID, void**) = nullptr;
-};
-
-class ConfigBag final : public IPropertyBag {
- public:
-  explicit ConfigBag(const std::string& config) : config_(platform::Utf8ToUtf16(config)) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
-    if (std::u16string(media::AsUtf16(name)) != u"Config") return E_INVALIDARG;
-    value->vt = VT_BSTR;
-    value->bstrVal = SysAllocString(media::AsOle(config_.c_str()));
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Write(LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
-
- private:
-  std::u16string config_;
-};
-
-ComPtr<IPin> FindPin(IBaseFilter* filter, PIN_DIRECTION direction) {
-  ComPtr<IEnumPins> pins;
-  ComPtr<IPin> pin;
-  filter->EnumPins(pins.put());
-  while (pins && pins->Next(1, pin.put(), nullptr) == S_OK) {
-    PIN_DIRECTION d;
-    if (SUCCEEDED(pin->QueryDirection(&d)) && d == direction) return pin;
-  }
-  return {};
-}
 
 // The frame the callback copies into, as the capture pipeline copies a frame of its size.
 struct CopyOut {
@@ -97,23 +45,23 @@ struct CopyOut {
 struct PausedGraph {
   PausedGraph(const char* config, bool decoder, uint32_t frameBytes) {
     CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.putVoid());
-    camera = cams.Create(filters::kClsidKestrelCam);
+    camera = bench::CreateFilter(cams, filters::kClsidKestrelCam);
     ComPtr<IPersistPropertyBag> persist;
     camera.as(IID_IPersistPropertyBag, &persist);
-    ConfigBag bag(config);
+    bench::ConfigBag bag(config);
     persist->Load(&bag, nullptr);
-    render = renders.Create(vd::kClsidVDRender);
+    render = bench::CreateFilter(renders, vd::kClsidVDRender);
     graph->AddFilter(camera.get(), OLESTR("Video Capture"));
     graph->AddFilter(render.get(), OLESTR("VD Render"));
     IBaseFilter* last = camera.get();
     if (decoder) {
-      decode = decoders.Create(vd::kClsidMjpegDecoder);
+      decode = bench::CreateFilter(decoders, vd::kClsidMjpegDecoder);
       graph->AddFilter(decode.get(), OLESTR("Quillon MJPEG Decoder"));
-      graph->ConnectDirect(FindPin(camera.get(), PINDIR_OUTPUT).get(), FindPin(decode.get(), PINDIR_INPUT).get(), nullptr);
+      graph->ConnectDirect(bench::PinOf(camera.get(), PINDIR_OUTPUT).get(), bench::PinOf(decode.get(), PINDIR_INPUT).get(), nullptr);
       last = decode.get();
     }
-    graph->ConnectDirect(FindPin(last, PINDIR_OUTPUT).get(), FindPin(render.get(), PINDIR_INPUT).get(), nullptr);
-    FindPin(decoder ? decode.get() : render.get(), PINDIR_INPUT).as(IID_IMemInputPin, &entry);
+    graph->ConnectDirect(bench::PinOf(last, PINDIR_OUTPUT).get(), bench::PinOf(render.get(), PINDIR_INPUT).get(), nullptr);
+    bench::PinOf(decoder ? decode.get() : render.get(), PINDIR_INPUT).as(IID_IMemInputPin, &entry);
     render.as(vd::kIidVDRenderCallback, &callback);
     sink.frame.resize(frameBytes);
     callback->SetCallback(&CopyOut::Callback, &sink);
@@ -128,7 +76,9 @@ struct PausedGraph {
   }
   bool ok() const { return entry && callback && allocator && control; }
 
-  Module cams{KESTREL_CAM_MODULE}, renders{KESTREL_RENDER_MODULE}, decoders{KESTREL_DECODER_MODULE};
+  platform::UniqueModule cams{platform::LoadModule(KESTREL_CAM_MODULE)};
+  platform::UniqueModule renders{platform::LoadModule(KESTREL_RENDER_MODULE)};
+  platform::UniqueModule decoders{platform::LoadModule(KESTREL_DECODER_MODULE)};
   ComPtr<IGraphBuilder> graph;
   ComPtr<IMediaControl> control;
   ComPtr<IBaseFilter> camera, render, decode;
@@ -166,25 +116,7 @@ void RegisterDecoder(bench::Size s) {
     st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) * s.w * 2 * s.h);
   })->Unit(benchmark::kMicrosecond);
 
-  benchmark::RegisterBenchmark(("jpeg/" + bench::Dims(s)).c_str(), [s](benchmark::State& st) {
-    const std::vector<uint8_t> jpeg = PatternJpeg(s.w, s.h);
-    tjhandle handle = tjInitDecompress();
-    int strides[3];
-    std::vector<uint8_t> planes[3];
-    unsigned char* out[3];
-    for (int p = 0; p < 3; ++p) {
-      strides[p] = tjPlaneWidth(p, s.w, TJSAMP_422);
-      planes[p].resize(tjPlaneSizeYUV(p, s.w, strides[p], s.h, TJSAMP_422));
-      out[p] = planes[p].data();
-    }
-    for (auto _ : st) {
-      if (tjDecompressToYUVPlanes(handle, jpeg.data(), jpeg.size(), out, s.w, strides, s.h, 0) != 0)
-        st.SkipWithError("decode failed");
-      benchmark::ClobberMemory();
-    }
-    tjDestroy(handle);
-    st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) * s.w * 2 * s.h);
-  })->Unit(benchmark::kMicrosecond);
+  bench::RegisterJpegBaseline(s, PatternJpeg(s.w, s.h));
 }
 
 void RegisterDelivery(bench::Size s) {

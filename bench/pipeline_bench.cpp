@@ -6,14 +6,13 @@
 // scale) against jpeg/1280x720 (TurboJPEG's own decode of the same frame), and
 // CapturePath/YUY2640x480/640x480 (renderer, copy) against memcpy/640x480.
 #include <benchmark/benchmark.h>
-#include <turbojpeg.h>
 
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "bench/frame_bench.h"
+#include "bench/filter_bench.h"
 #include "graph/rend_graph.h"
 #include "media/com_ptr.h"
 #include "media/jpeg/jpeg_codec.h"
@@ -69,48 +68,6 @@ void RegisterPipeline(const Format& f, bench::Size in, bench::Size out) {
 
 using media::ComPtr;
 
-ComPtr<IBaseFilter> CreateFrom(const platform::UniqueModule& module, const CLSID& clsid) {
-  HRESULT (*get)(REFCLSID, REFIID, void**) = nullptr;
-  ComPtr<IClassFactory> factory;
-  ComPtr<IBaseFilter> filter;
-  if (platform::BindModuleSymbol(module.get(), "DllGetClassObject", &get) &&
-      SUCCEEDED(get(clsid, IID_IClassFactory, factory.putVoid()))) {
-    factory->CreateInstance(nullptr, IID_IBaseFilter, filter.putVoid());
-  }
-  return filter;
-}
-
-class ConfigBag final : public IPropertyBag {
- public:
-  explicit ConfigBag(const std::string& config) : config_(platform::Utf8ToUtf16(config)) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR, VARIANT* value, IErrorLog*) override {
-    value->vt = VT_BSTR;
-    value->bstrVal = SysAllocString(media::AsOle(config_.c_str()));
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Write(LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
-
- private:
-  std::u16string config_;
-};
-
-ComPtr<IPin> PinOf(IBaseFilter* filter, PIN_DIRECTION direction) {
-  ComPtr<IEnumPins> pins;
-  ComPtr<IPin> pin;
-  filter->EnumPins(pins.put());
-  while (pins && pins->Next(1, pin.put(), nullptr) == S_OK) {
-    PIN_DIRECTION d;
-    if (SUCCEEDED(pin->QueryDirection(&d)) && d == direction) return pin;
-  }
-  return {};
-}
-
 int32_t STDMETHODCALLTYPE ToPipeline(const BITMAPINFOHEADER* header, const uint8_t* bytes, uint32_t length,
                                      void* context) {
   return CVDRendGraphImpl::SampleCallback(reinterpret_cast<const BitmapInfoHeader*>(header), bytes, length,
@@ -123,23 +80,23 @@ int32_t STDMETHODCALLTYPE ToPipeline(const BITMAPINFOHEADER* header, const uint8
 struct CapturePath {
   CapturePath(const std::string& config, bool decoder, bench::Size out) {
     CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.putVoid());
-    camera = CreateFrom(cams, filters::kClsidKestrelCam);
-    render = CreateFrom(renders, vd::kClsidVDRender);
+    camera = bench::CreateFilter(cams, filters::kClsidKestrelCam);
+    render = bench::CreateFilter(renders, vd::kClsidVDRender);
     ComPtr<IPersistPropertyBag> persist;
     if (!graph || !camera || !render || FAILED(camera.as(IID_IPersistPropertyBag, &persist))) return;
-    ConfigBag bag(config);
+    bench::ConfigBag bag(config);
     persist->Load(&bag, nullptr);
     graph->AddFilter(camera.get(), OLESTR("Video Capture"));
     graph->AddFilter(render.get(), OLESTR("VD Render"));
     IBaseFilter* last = camera.get();
     if (decoder) {
-      decode = CreateFrom(decoders, vd::kClsidMjpegDecoder);
+      decode = bench::CreateFilter(decoders, vd::kClsidMjpegDecoder);
       graph->AddFilter(decode.get(), OLESTR("Quillon MJPEG Decoder"));
-      graph->ConnectDirect(PinOf(camera.get(), PINDIR_OUTPUT).get(), PinOf(decode.get(), PINDIR_INPUT).get(), nullptr);
+      graph->ConnectDirect(bench::PinOf(camera.get(), PINDIR_OUTPUT).get(), bench::PinOf(decode.get(), PINDIR_INPUT).get(), nullptr);
       last = decode.get();
     }
-    graph->ConnectDirect(PinOf(last, PINDIR_OUTPUT).get(), PinOf(render.get(), PINDIR_INPUT).get(), nullptr);
-    PinOf(decoder ? decode.get() : render.get(), PINDIR_INPUT).as(IID_IMemInputPin, &entry);
+    graph->ConnectDirect(bench::PinOf(last, PINDIR_OUTPUT).get(), bench::PinOf(render.get(), PINDIR_INPUT).get(), nullptr);
+    bench::PinOf(decoder ? decode.get() : render.get(), PINDIR_INPUT).as(IID_IMemInputPin, &entry);
     render.as(vd::kIidVDRenderCallback, &callback);
     owner = std::make_unique<CVDRendGraphImpl>();
     if (!owner->vcam.Load(KESTREL_VCAM_MODULE)) return;
@@ -206,29 +163,6 @@ void RegisterCapturePath(filters::Subtype subtype, bench::Size in, bench::Size o
   })->Unit(benchmark::kMicrosecond);
 }
 
-// TurboJPEG's own decode of the same camera frame to its 4:2:2 planes.
-void RegisterJpegBaseline(bench::Size s) {
-  benchmark::RegisterBenchmark(("jpeg/" + bench::Dims(s)).c_str(), [s](benchmark::State& st) {
-    const std::vector<uint8_t> jpeg = CameraFrame(filters::Subtype::MJPG, s);
-    tjhandle handle = tjInitDecompress();
-    int strides[3];
-    std::vector<uint8_t> planes[3];
-    unsigned char* out[3];
-    for (int p = 0; p < 3; ++p) {
-      strides[p] = tjPlaneWidth(p, s.w, TJSAMP_422);
-      planes[p].resize(tjPlaneSizeYUV(p, s.w, strides[p], s.h, TJSAMP_422));
-      out[p] = planes[p].data();
-    }
-    for (auto _ : st) {
-      if (tjDecompressToYUVPlanes(handle, jpeg.data(), jpeg.size(), out, s.w, strides, s.h, 0) != 0)
-        st.SkipWithError("decode failed");
-      benchmark::ClobberMemory();
-    }
-    tjDestroy(handle);
-    st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) * s.w * 2 * s.h);
-  })->Unit(benchmark::kMicrosecond);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -237,7 +171,7 @@ int main(int argc, char** argv) {
   platform::UniqueModule vcam(platform::LoadModule(KESTREL_VCAM_MODULE));
   platform::BindModuleSymbol(vcam.get(), "OruStandIn_FrameCount", &g_deliveredFrames);
   RegisterCapturePath(filters::Subtype::MJPG, {1280, 720}, {640, 480});
-  RegisterJpegBaseline({1280, 720});
+  bench::RegisterJpegBaseline({1280, 720}, CameraFrame(filters::Subtype::MJPG, {1280, 720}));
   RegisterCapturePath(filters::Subtype::YUY2, {640, 480}, {640, 480});
   const bench::Size sizes[] = {{640, 480}, {1920, 1080}};
   const bench::Size hd = {1280, 720};
