@@ -1,6 +1,7 @@
 // The synthetic camera: a live capture source whose capabilities, pins and faults come from
 // its device's "Config" string, delivering the test pattern at the configured rate on its
 // own streaming thread.
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -639,6 +640,10 @@ void CameraFilter::Stream() {
     const uint32_t waitMs = due > now ? static_cast<uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count()) : 0;
     if (stopEvent_.Wait(waitMs) == platform::kWaitObject0) return;
+    // Late (a stalled downstream, a busy machine): the frames whose time has passed are
+    // skipped, as a sensor drops them, instead of being sent back to back.
+    const int64_t elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - begin).count();
+    frame = std::max<uint64_t>(frame, static_cast<uint64_t>(elapsed / (interval * 100)));
     if (config_.lostAfter && delivered_ >= config_.lostAfter) {
       if (!lostSent) {
         lostSent = true;

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "platform/environment.h"
 #include "platform/file.h"
@@ -189,10 +190,15 @@ int32_t STDMETHODCALLTYPE FrameSink::Callback(const BITMAPINFOHEADER* header, co
   frame.header = *header;
   frame.bytes.assign(bytes, bytes + length);
   frame.timed = self->callback_->GetSampleTimes(&frame.start, &frame.stop) == S_OK;
-  std::lock_guard<std::mutex> lock(self->lock_);
-  if (self->stopped_) ++self->late_;
-  self->frames_.push_back(std::move(frame));
-  self->arrived_.notify_all();
+  uint32_t stallMs = 0;
+  {
+    std::lock_guard<std::mutex> lock(self->lock_);
+    if (self->stopped_) ++self->late_;
+    self->frames_.push_back(std::move(frame));
+    if (self->frames_.size() == self->stallAfter_) stallMs = self->stallMs_;
+    self->arrived_.notify_all();
+  }
+  if (stallMs) std::this_thread::sleep_for(std::chrono::milliseconds(stallMs));
   return 0;
 }
 

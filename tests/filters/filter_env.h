@@ -86,6 +86,11 @@ class FrameSink {
   bool WaitFor(size_t count);
   std::vector<Frame> Frames();
   size_t Count();
+  // The callback that takes frame number `count` (from 1) holds the stream for `ms`.
+  void StallAfter(size_t count, uint32_t ms) {
+    stallAfter_ = count;
+    stallMs_ = ms;
+  }
   // From now on every callback is counted as late.
   void MarkStopped();
   uint32_t LateCalls() const { return late_; }
@@ -100,6 +105,8 @@ class FrameSink {
   std::condition_variable arrived_;
   std::vector<Frame> frames_;
   bool stopped_ = false;
+  size_t stallAfter_ = 0;
+  uint32_t stallMs_ = 0;
   std::atomic<uint32_t> late_{0};
 };
 
