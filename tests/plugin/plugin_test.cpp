@@ -590,6 +590,63 @@ TEST_F(PluginTest, ClientHangingOrKilledInItsCallbackCostsTheOthersNoFrame) {
   }
 }
 
+TEST_F(PluginTest, ClientKilledAtAnyStepOfItsLifeCostsTheOthersNothing) {
+  struct Case {
+    const char* step;  // where the peer stops to be killed
+    size_t left;       // list entries it leaves behind: answered registrations never withdrawn
+    bool settle;       // let the server act on what was sent before the kill
+  };
+  const Case cases[] = {{"register-connected", 0, false},
+                        {"register-sent", 1, true},
+                        {"acknowledged", 1, false},
+                        {"unregister-connected", 1, false},
+                        {"unregister-sent", 0, true}};
+  const Frame model(32, 8);
+  const int32_t full = static_cast<int32_t>(model.message());
+  const std::vector<uint8_t> inverted = Chain(model, {Effect::kInvert});
+  platform::Event never = platform::Event::CreateLocal(true, false);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.step);
+    const size_t channelsBefore = CTetherInstance::LiveTable().Count();
+    const uintptr_t h = Frameport_Initialize();
+    ASSERT_NE(h, 0u);
+    auto* plugin = static_cast<CFanoutPlugin*>(CFanoutPlugin::LiveTable().Acquire(h).get());
+    Client good(pipe_, {.key = "2:1", .effect = "invert"});
+    ASSERT_TRUE(good.WaitReady());
+    ASSERT_TRUE(WaitForResult(ThroughExport, reinterpret_cast<void*>(h), model, inverted, full));
+    FrameFlow flow;
+    flow.handle = h;
+    flow.model = &model;
+    flow.expected = &inverted;
+    flow.watch.store(true);
+    platform::UniqueThread sender(platform::CreateThread(&FrameFlow::Run, &flow, false, nullptr));
+    ASSERT_NE(sender.get(), nullptr);
+
+    // Served before the good client: any of its rewritten pixels that got through would show.
+    const std::string at = UniqueName("at");
+    const platform::Event atEvent = platform::Event::CreateNamed(U16(at).c_str(), true, false);
+    Process peer(PeerPath(), {"die-at", c.step, U8(pipe_), UniqueName("dying"), "0x20009", "4096", "90", at});
+    ASSERT_EQ(atEvent.Wait(kGenerousMs), platform::kWaitObject0);
+    for (int i = 0; c.settle && i < 12000 && plugin->ClientCount() != 1 + c.left; ++i) never.Wait(10);
+    platform::KillProcess(peer.get());
+    EXPECT_EQ(peer.ExitCode(), 137);
+
+    const uint64_t killedAt = flow.watched.load();
+    for (int i = 0; i < 12000 && flow.watched.load() < killedAt + 20; ++i) never.Wait(10);
+    const RegistrationMessage later = Request(0, 1, U16(UniqueName("later")), 64);
+    EXPECT_EQ(Call(pipe_, &later, sizeof later), 1);
+    EXPECT_EQ(plugin->ClientCount(), 2 + c.left);
+    flow.stop.store(true);
+    ASSERT_EQ(platform::WaitThread(sender.get(), kGenerousMs), platform::kWaitObject0);
+    EXPECT_GE(flow.watched.load(), killedAt + 20);
+    EXPECT_EQ(flow.unexpected.load(), 0u);  // every frame came back whole through the good client
+    EXPECT_EQ(good.Quit(), 0);
+    EXPECT_EQ(plugin->ClientCount(), 1 + c.left);
+    Frameport_UnInitialize(h);
+    EXPECT_EQ(CTetherInstance::LiveTable().Count(), channelsBefore);
+  }
+}
+
 TEST_F(PluginTest, FrameBufferThatCannotBeHadDeliversNothing) {
   const uintptr_t h = Frameport_Initialize();
   ASSERT_NE(h, 0u);
