@@ -1,8 +1,8 @@
 // The video plug-in: handle checks, the registration server's replies and list order, the
 // fan-out by level and key with sample-client processes, truncated and lying answers, a client
-// killed while frames flow or hanging or killed in its callback, a frame buffer that cannot
-// be had, registration cycles that must leak nothing, clients that end cleanly, and shutdown
-// with a silent client connected.
+// killed while frames flow, hanging or killed in its callback or killed at any other step of
+// its life, a frame buffer or a registration that cannot be had, registration cycles that
+// must leak nothing, clients that end cleanly, and shutdown with a silent client connected.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -38,6 +38,19 @@ void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
   if (n != 0 && g_failArrayOf.compare_exchange_strong(armed, 0)) return nullptr;
   try {
     return ::operator new[](n);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+// The same for single objects: the next nothrow allocation of exactly this many bytes fails.
+std::atomic<size_t> g_failObjectOf{0};
+
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  size_t armed = n;
+  if (n != 0 && g_failObjectOf.compare_exchange_strong(armed, 0)) return nullptr;
+  try {
+    return ::operator new(n);
   } catch (...) {
     return nullptr;
   }
@@ -673,6 +686,36 @@ TEST_F(PluginTest, FrameBufferThatCannotBeHadDeliversNothing) {
   Frameport_UnInitialize(h);
   EXPECT_EQ(a.Quit(), 0);
   EXPECT_EQ(b.Quit(), 0);
+}
+
+TEST_F(PluginTest, RegistrationThatCannotAllocateIsRefusedWhole) {
+  CFanoutPlugin plugin(pipe_.c_str());
+  plugin.StartServer();
+  struct Case {
+    const char* what;
+    size_t bytes;
+  };
+  const Case cases[] = {{"the client entry", sizeof(ClientEntry)}, {"the channel", sizeof(CTetherInstance)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const size_t channelsBefore = CTetherInstance::LiveTable().Count();
+    const std::string name = UniqueName("nomem");
+    const RegistrationMessage m = Request(0, 1, U16(name), 64);
+    g_failObjectOf.store(c.bytes);
+    EXPECT_EQ(Call(pipe_, &m, sizeof m), 0);
+    EXPECT_EQ(g_failObjectOf.exchange(0), 0u);  // the failure was spent on that allocation
+    EXPECT_EQ(plugin.ClientCount(), 0u);
+    EXPECT_EQ(CTetherInstance::LiveTable().Count(), channelsBefore);
+    EXPECT_FALSE(platform::Event::OpenNamed(ChannelObject(name, u"_Event").c_str()).valid());
+    // Asked again, it is registered in full.
+    EXPECT_EQ(Call(pipe_, &m, sizeof m), 1);
+    EXPECT_EQ(plugin.ClientCount(), 1u);
+    EXPECT_EQ(CTetherInstance::LiveTable().Count(), channelsBefore + 1);
+    const RegistrationMessage gone = Request(1, 0xFFFFFFFF, U16(name), 0);
+    EXPECT_EQ(Call(pipe_, &gone, sizeof gone), 1);
+    EXPECT_EQ(plugin.ClientCount(), 0u);
+  }
+  plugin.Shutdown();
 }
 
 // What the plug-in's process holds, read once the registration server is idle.
