@@ -146,7 +146,19 @@ uint32_t CFanoutPlugin::Register(const char16_t* requested, uint32_t orderingKey
   }
   if (capacity > kMaxChannelCapacity) return 0;
 
-  auto entry = std::make_unique<ClientEntry>();
+  // Nothing is half-registered: without its entry or its channel the request is refused, so
+  // the client's creation fails and it may ask again (an entry without a channel would get
+  // no frame, and asking again would only be answered "already registered").
+  std::unique_ptr<ClientEntry> entry(new (std::nothrow) ClientEntry);
+  if (!entry) return 0;
+  // However this ends, a channel whose entry did not make it into the list goes with it,
+  // also when the list cannot grow.
+  struct DropUnlisted {
+    std::unique_ptr<ClientEntry>& entry;
+    ~DropUnlisted() {
+      if (entry && HasChannel(entry->channel)) Tether_DeleteInstance(entry->channel);
+    }
+  } dropUnlisted{entry};
   TetherCreateParams params;
   std::memset(&params, 0, sizeof params);
   params.size = sizeof params;
@@ -155,6 +167,7 @@ uint32_t CFanoutPlugin::Register(const char16_t* requested, uint32_t orderingKey
   params.role = kTetherRoleSender;
   params.timeoutMs = kClientChannelTimeoutMs;
   entry->channel = Tether_CreateInstance(params);
+  if (!HasChannel(entry->channel)) return 0;
   entry->orderingKey = orderingKey;
   std::memcpy(entry->name, name, sizeof name);
 
@@ -172,7 +185,6 @@ uint32_t CFanoutPlugin::Register(const char16_t* requested, uint32_t orderingKey
                        });
     }
   }
-  if (entry && HasChannel(entry->channel)) Tether_DeleteInstance(entry->channel);
   return answer;
 }
 

@@ -56,7 +56,8 @@ class CFanoutPlugin : public CWorkerThread {
   void Shutdown();
 
   // Registration commands; each answers 1, except that Register refuses (0) a new name whose
-  // capacity is above kMaxChannelCapacity or that would be client kMaxClients + 1. `name`
+  // capacity is above kMaxChannelCapacity, that would be client kMaxClients + 1, or whose
+  // entry or channel cannot be made (nothing of it stays). `name`
   // holds 64 code units and need not be terminated: a name without a terminator is cut to
   // 63 characters.
   uint32_t Register(const char16_t* name, uint32_t orderingKey, uint32_t capacity);

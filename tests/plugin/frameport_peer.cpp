@@ -15,6 +15,13 @@
 //     count times; writes its usage after the first 20 cycles and at the end to the file, one
 //     line each: descriptors, threads, resident bytes, heap bytes. Exit 0, or 4 when a
 //     receiver cannot be created (its registration was refused or failed).
+//   frameport_peer die-at <step> <pipe> <channel> <orderingKey> <capacity> <tag> <stepEvent>
+//     goes through a client's life by hand (register, open the channel, take one frame only
+//     at "acknowledged", close, unregister) and stops at <step>: it sets the step event there
+//     and waits to be killed. Steps: register-connected (nothing written yet), register-sent
+//     (reply not read), acknowledged (the frame's pixels rewritten with the tag and
+//     acknowledged, the block still locked), unregister-connected, unregister-sent. Exit 0
+//     when no step matched, 2 when a step of its life failed.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +29,7 @@
 
 #include "ipc/registration.h"
 #include "ipc/tether.h"
+#include "ipc/tether_channel.h"
 #include "platform/event.h"
 #include "platform/message_pipe.h"
 #include "platform/process_usage.h"
@@ -121,6 +129,48 @@ int RunCycles(char** argv) {
   return 0;
 }
 
+int RunDieAt(char** argv) {
+  const std::string step = argv[0];
+  const std::u16string pipe = U16(argv[1]), channel = U16(argv[2]);
+  const uint32_t key = static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 0));
+  const uint32_t capacity = static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 0));
+  const auto tag = static_cast<uint8_t>(std::strtoul(argv[5], nullptr, 0));
+  const platform::Event at = platform::Event::CreateNamed(U16(argv[6]).c_str(), true, false);
+  const auto stopAt = [&](const char* here) {
+    if (step != here) return;
+    at.Set();
+    platform::Event::CreateLocal(true, false).Wait(platform::kInfinite);
+  };
+  // One request on a connection of its own, stopping after connecting and after writing.
+  const auto request = [&](bool unregister, const char* connected, const char* sent) {
+    auto c = platform::MessagePipeConnection::Connect(pipe.c_str());
+    if (!c) return false;
+    stopAt(connected);
+    const RegistrationMessage m =
+        unregister ? BuildRegistrationMessage(kRegistrationUnregister, 0xFFFFFFFFu, channel.c_str(), 0)
+                   : BuildRegistrationMessage(kRegistrationRegister, key, channel.c_str(), capacity);
+    if (!c->Write(&m, sizeof m)) return false;
+    stopAt(sent);
+    uint32_t reply = 0;
+    return c->Read(&reply, sizeof reply) == 4 && reply == 1;
+  };
+  if (!request(false, "register-connected", "register-sent")) return 2;
+  CTetherChannel ch;
+  if (!ch.Open(capacity, channel.c_str())) return 2;
+  if (step == "acknowledged") {
+    // The acknowledgement without the unlock: the sender's read-back waits for the block.
+    if (ch.dataEvent().Wait(platform::kInfinite) != platform::kWaitObject0 || !ch.Lock(platform::kInfinite)) return 2;
+    uint32_t length = 0;
+    uint8_t* payload = ch.Payload(&length);
+    if (payload != nullptr && length > 40) std::memset(payload + 40, tag, length - 40);
+    ch.dataEvent().Reset();
+    ch.SetAcknowledge();
+    stopAt("acknowledged");
+  }
+  ch.Close();
+  return request(true, "unregister-connected", "unregister-sent") ? 0 : 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -128,5 +178,6 @@ int main(int argc, char** argv) {
   if (argc == 9 && std::strcmp(argv[1], "hold") == 0) return Run(Hold, argv + 2);
   if (argc == 4 && std::strcmp(argv[1], "hangup") == 0) return RunHangUps(argv + 2);
   if (argc == 6 && std::strcmp(argv[1], "cycles") == 0) return RunCycles(argv + 2);
+  if (argc == 9 && std::strcmp(argv[1], "die-at") == 0) return RunDieAt(argv + 2);
   return 1;
 }

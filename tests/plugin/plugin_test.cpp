@@ -1,8 +1,8 @@
 // The video plug-in: handle checks, the registration server's replies and list order, the
 // fan-out by level and key with sample-client processes, truncated and lying answers, a client
-// killed while frames flow or hanging or killed in its callback, a frame buffer that cannot
-// be had, registration cycles that must leak nothing, clients that end cleanly, and shutdown
-// with a silent client connected.
+// killed while frames flow, hanging or killed in its callback or killed at any other step of
+// its life, a frame buffer or a registration that cannot be had, registration cycles that
+// must leak nothing, clients that end cleanly, and shutdown with a silent client connected.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -38,6 +38,19 @@ void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
   if (n != 0 && g_failArrayOf.compare_exchange_strong(armed, 0)) return nullptr;
   try {
     return ::operator new[](n);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+// The same for single objects: the next nothrow allocation of exactly this many bytes fails.
+std::atomic<size_t> g_failObjectOf{0};
+
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  size_t armed = n;
+  if (n != 0 && g_failObjectOf.compare_exchange_strong(armed, 0)) return nullptr;
+  try {
+    return ::operator new(n);
   } catch (...) {
     return nullptr;
   }
@@ -590,6 +603,63 @@ TEST_F(PluginTest, ClientHangingOrKilledInItsCallbackCostsTheOthersNoFrame) {
   }
 }
 
+TEST_F(PluginTest, ClientKilledAtAnyStepOfItsLifeCostsTheOthersNothing) {
+  struct Case {
+    const char* step;  // where the peer stops to be killed
+    size_t left;       // list entries it leaves behind: answered registrations never withdrawn
+    bool settle;       // let the server act on what was sent before the kill
+  };
+  const Case cases[] = {{"register-connected", 0, false},
+                        {"register-sent", 1, true},
+                        {"acknowledged", 1, false},
+                        {"unregister-connected", 1, false},
+                        {"unregister-sent", 0, true}};
+  const Frame model(32, 8);
+  const int32_t full = static_cast<int32_t>(model.message());
+  const std::vector<uint8_t> inverted = Chain(model, {Effect::kInvert});
+  platform::Event never = platform::Event::CreateLocal(true, false);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.step);
+    const size_t channelsBefore = CTetherInstance::LiveTable().Count();
+    const uintptr_t h = Frameport_Initialize();
+    ASSERT_NE(h, 0u);
+    auto* plugin = static_cast<CFanoutPlugin*>(CFanoutPlugin::LiveTable().Acquire(h).get());
+    Client good(pipe_, {.key = "2:1", .effect = "invert"});
+    ASSERT_TRUE(good.WaitReady());
+    ASSERT_TRUE(WaitForResult(ThroughExport, reinterpret_cast<void*>(h), model, inverted, full));
+    FrameFlow flow;
+    flow.handle = h;
+    flow.model = &model;
+    flow.expected = &inverted;
+    flow.watch.store(true);
+    platform::UniqueThread sender(platform::CreateThread(&FrameFlow::Run, &flow, false, nullptr));
+    ASSERT_NE(sender.get(), nullptr);
+
+    // Served before the good client: any of its rewritten pixels that got through would show.
+    const std::string at = UniqueName("at");
+    const platform::Event atEvent = platform::Event::CreateNamed(U16(at).c_str(), true, false);
+    Process peer(PeerPath(), {"die-at", c.step, U8(pipe_), UniqueName("dying"), "0x20009", "4096", "90", at});
+    ASSERT_EQ(atEvent.Wait(kGenerousMs), platform::kWaitObject0);
+    for (int i = 0; c.settle && i < 12000 && plugin->ClientCount() != 1 + c.left; ++i) never.Wait(10);
+    platform::KillProcess(peer.get());
+    EXPECT_EQ(peer.ExitCode(), 137);
+
+    const uint64_t killedAt = flow.watched.load();
+    for (int i = 0; i < 12000 && flow.watched.load() < killedAt + 20; ++i) never.Wait(10);
+    const RegistrationMessage later = Request(0, 1, U16(UniqueName("later")), 64);
+    EXPECT_EQ(Call(pipe_, &later, sizeof later), 1);
+    EXPECT_EQ(plugin->ClientCount(), 2 + c.left);
+    flow.stop.store(true);
+    ASSERT_EQ(platform::WaitThread(sender.get(), kGenerousMs), platform::kWaitObject0);
+    EXPECT_GE(flow.watched.load(), killedAt + 20);
+    EXPECT_EQ(flow.unexpected.load(), 0u);  // every frame came back whole through the good client
+    EXPECT_EQ(good.Quit(), 0);
+    EXPECT_EQ(plugin->ClientCount(), 1 + c.left);
+    Frameport_UnInitialize(h);
+    EXPECT_EQ(CTetherInstance::LiveTable().Count(), channelsBefore);
+  }
+}
+
 TEST_F(PluginTest, FrameBufferThatCannotBeHadDeliversNothing) {
   const uintptr_t h = Frameport_Initialize();
   ASSERT_NE(h, 0u);
@@ -616,6 +686,36 @@ TEST_F(PluginTest, FrameBufferThatCannotBeHadDeliversNothing) {
   Frameport_UnInitialize(h);
   EXPECT_EQ(a.Quit(), 0);
   EXPECT_EQ(b.Quit(), 0);
+}
+
+TEST_F(PluginTest, RegistrationThatCannotAllocateIsRefusedWhole) {
+  CFanoutPlugin plugin(pipe_.c_str());
+  plugin.StartServer();
+  struct Case {
+    const char* what;
+    size_t bytes;
+  };
+  const Case cases[] = {{"the client entry", sizeof(ClientEntry)}, {"the channel", sizeof(CTetherInstance)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const size_t channelsBefore = CTetherInstance::LiveTable().Count();
+    const std::string name = UniqueName("nomem");
+    const RegistrationMessage m = Request(0, 1, U16(name), 64);
+    g_failObjectOf.store(c.bytes);
+    EXPECT_EQ(Call(pipe_, &m, sizeof m), 0);
+    EXPECT_EQ(g_failObjectOf.exchange(0), 0u);  // the failure was spent on that allocation
+    EXPECT_EQ(plugin.ClientCount(), 0u);
+    EXPECT_EQ(CTetherInstance::LiveTable().Count(), channelsBefore);
+    EXPECT_FALSE(platform::Event::OpenNamed(ChannelObject(name, u"_Event").c_str()).valid());
+    // Asked again, it is registered in full.
+    EXPECT_EQ(Call(pipe_, &m, sizeof m), 1);
+    EXPECT_EQ(plugin.ClientCount(), 1u);
+    EXPECT_EQ(CTetherInstance::LiveTable().Count(), channelsBefore + 1);
+    const RegistrationMessage gone = Request(1, 0xFFFFFFFF, U16(name), 0);
+    EXPECT_EQ(Call(pipe_, &gone, sizeof gone), 1);
+    EXPECT_EQ(plugin.ClientCount(), 0u);
+  }
+  plugin.Shutdown();
 }
 
 // What the plug-in's process holds, read once the registration server is idle.
