@@ -1,9 +1,9 @@
 // Capture-graph soak: the real graph is built 200 times on a synthetic camera, alternating a
 // YUY2 mode that goes straight to the renderer and an MJPG mode through the decoder; each run
 // lasts until a frame of its size reached the virtual camera, then the graph is stopped and
-// torn down. The diagnostic switch is on, so each graph is also registered as running and
-// saved to its file. The filters' COM objects must all be gone after each teardown, and the process's
-// descriptors, threads, resident memory and heap flat between a warm-up and the end.
+// torn down. The diagnostic switch is on, so each graph is also in the running object table
+// while it runs. The filters' COM objects must all be gone after each teardown, and the
+// process's descriptors, threads, resident memory and heap flat between a warm-up and the end.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -94,7 +94,7 @@ class GraphSoak : public test::StandInTest {
 
 TEST_F(GraphSoak, TwoHundredBuildsLeaveTheProcessFlat) {
   for (const FilterModule& m : modules_) ASSERT_TRUE(m.ok);
-  // The diagnostic switch adds the running-object-table entry and the graph file to each build.
+  // The diagnostic switch adds the running-object-table entry (and the graph file) to each build.
   test::SetDword("SOFTWARE\\Quillon\\OruVCapture\\", "Log", 1);
   test::AddCamera("0001", test::UsbPath(1), "Desk camera", kCameraConfig);
   std::string why;
