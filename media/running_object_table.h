@@ -10,7 +10,7 @@ namespace media {
 #ifdef _WIN32
 inline constexpr size_t kRunningObjectTableLimit = 0;
 #else
-inline constexpr size_t kRunningObjectTableLimit = 4096;
+inline constexpr size_t kRunningObjectTableLimit = 1024;
 #endif
 
 }  // namespace media
