@@ -71,7 +71,8 @@ class GraphSoak : public test::StandInTest {
     for (FilterModule& m : modules_) m.resetRecord();
     const uint64_t before = vcam_.FrameCount();
     // As the worker does: the resolution is current once the graph runs.
-    if (graph_->BuildGraph(mode.width, mode.height) != S_OK) return *why = "build failed", false;
+    if (const HRESULT hr = graph_->BuildGraph(mode.width, mode.height); hr != S_OK)
+      return *why = "build failed: " + std::to_string(static_cast<unsigned long>(static_cast<uint32_t>(hr))), false;
     graph_->currentResolution.store(PackResolution(mode.width, mode.height));
     if (graph_->rotCookie == 0) return *why = "not in the running object table", false;
     if (static_cast<bool>(graph_->decoderFilter) != mode.decoded) return *why = "wrong decoder use", false;
