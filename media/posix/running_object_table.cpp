@@ -1,5 +1,6 @@
 // The process-wide running object table and item monikers on Linux. Entries hold a reference
-// to their object until revoked; monikers are compared by display name.
+// to their object until revoked, at most kRunningObjectTableLimit of them; monikers are
+// compared by display name.
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "media/com_ptr.h"
 #include "media/posix/com_object.h"
+#include "media/running_object_table.h"
 #include "platform/exception_guard.h"
 
 namespace media {
@@ -185,6 +187,7 @@ class RunningObjectTable final : public IRunningObjectTable {
     return platform::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
       std::u16string key = DisplayName(name);
       std::lock_guard<std::mutex> hold(lock_);
+      if (entries_.size() >= kRunningObjectTableLimit) return E_OUTOFMEMORY;
       bool duplicate = false;
       for (const Entry& e : entries_) duplicate = duplicate || e.name == key;
       Entry entry{nextCookie_++, std::move(key), ComPtr<IUnknown>(object), ComPtr<IMoniker>(name), FILETIME{}};

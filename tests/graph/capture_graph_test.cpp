@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "media/running_object_table.h"
 #include "platform/environment.h"
 #include "platform/text.h"
 #include "platform/thread.h"
@@ -375,3 +376,32 @@ TEST_F(RealGraphTest, WithTheLogSwitchTheGraphIsInTheRunningObjectTableWhileItRu
 
 }  // namespace
 
+
+// A running object table that is full refuses the graph: the build fails with the refusal,
+// logged, and the graph holds no registration.
+TEST_F(RealGraphTest, WithTheLogSwitchARefusedRegistrationFailsTheBuild) {
+  if (media::kRunningObjectTableLimit == 0) KESTREL_NOT_APPLICABLE("the system's table has no bound of ours");
+  test::SetDword("SOFTWARE\\Quillon\\OruVCapture\\", "Log", 1);
+  Camera("caps=YUY2:320x240");
+  media::ComPtr<IRunningObjectTable> rot;
+  ASSERT_EQ(GetRunningObjectTable(0, rot.put()), S_OK);
+  std::vector<DWORD> fillers;
+  HRESULT filled = S_OK;
+  while (SUCCEEDED(filled) && fillers.size() <= media::kRunningObjectTableLimit) {
+    const std::u16string item = u"filler " + platform::Utf8ToUtf16(std::to_string(fillers.size()));
+    media::ComPtr<IMoniker> moniker;
+    ASSERT_EQ(CreateItemMoniker(OLESTR("!"), media::AsOle(item.c_str()), moniker.put()), S_OK);
+    DWORD cookie = 0;
+    filled = rot->Register(0, moniker.get(), moniker.get(), &cookie);
+    if (SUCCEEDED(filled)) fillers.push_back(cookie);
+  }
+  EXPECT_EQ(filled, E_OUTOFMEMORY);
+  EXPECT_EQ(fillers.size(), media::kRunningObjectTableLimit);
+  EXPECT_EQ(Open(320, 240), E_OUTOFMEMORY);
+  EXPECT_EQ(graph_->rotCookie, 0u);
+  for (DWORD cookie : fillers) EXPECT_EQ(rot->Revoke(cookie), S_OK);
+  graph_->StopGraph();
+  const std::string log = test::ReadBytes(test::NativeFile("c:\\QuillonVCapture.log")).value_or("");
+  EXPECT_NE(log.find("AddGraphToRot!  hr=0x8007000e"), std::string::npos);
+  EXPECT_NE(log.find("Failed to register filter graph with ROT!  hr=0x8007000e"), std::string::npos);
+}
