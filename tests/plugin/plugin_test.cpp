@@ -495,6 +495,11 @@ TEST_F(PluginTest, CopyBackIgnoresAHeaderThatClaimsMore) {
 // Frames sent on another thread until told to stop; notes when the expected result comes,
 // and counts the frames watched and those that did not come back as expected.
 struct FrameFlow {
+  FrameFlow(uintptr_t h, const Frame& m, const std::vector<uint8_t>& e, bool watching)
+      : handle(h), model(&m), expected(&e), watch(watching) {}
+  // The thread sending the frames.
+  platform::UniqueThread Start() { return platform::UniqueThread(platform::CreateThread(&Run, this, false, nullptr)); }
+
   uintptr_t handle = 0;
   const Frame* model = nullptr;
   const std::vector<uint8_t>* expected = nullptr;
@@ -537,11 +542,8 @@ TEST_F(PluginTest, KilledClientLeavesTheChainToTheOthers) {
   ASSERT_TRUE(WaitForResult(ThroughExport, target, model, all, full));
 
   // The middle client dies while frames flow, perhaps holding its channel's mutex.
-  FrameFlow flow;
-  flow.handle = h;
-  flow.model = &model;
-  flow.expected = &rest;
-  platform::UniqueThread sender(platform::CreateThread(&FrameFlow::Run, &flow, false, nullptr));
+  FrameFlow flow(h, model, rest, false);
+  platform::UniqueThread sender = flow.Start();
   ASSERT_NE(sender.get(), nullptr);
   k.Kill();
   flow.watch.store(true);
@@ -627,12 +629,8 @@ TEST_F(PluginTest, ClientKilledAtAnyStepOfItsLifeCostsTheOthersNothing) {
     Client good(pipe_, {.key = "2:1", .effect = "invert"});
     ASSERT_TRUE(good.WaitReady());
     ASSERT_TRUE(WaitForResult(ThroughExport, reinterpret_cast<void*>(h), model, inverted, full));
-    FrameFlow flow;
-    flow.handle = h;
-    flow.model = &model;
-    flow.expected = &inverted;
-    flow.watch.store(true);
-    platform::UniqueThread sender(platform::CreateThread(&FrameFlow::Run, &flow, false, nullptr));
+    FrameFlow flow(h, model, inverted, true);
+    platform::UniqueThread sender = flow.Start();
     ASSERT_NE(sender.get(), nullptr);
 
     // Served before the good client: any of its rewritten pixels that got through would show.
@@ -864,12 +862,8 @@ TEST_F(PluginTest, HostileConnectionsStopNeitherRegistrationsNorFrames) {
   const std::vector<uint8_t> inverted = Chain(model, {Effect::kInvert});
   ASSERT_TRUE(WaitForResult(ThroughExport, reinterpret_cast<void*>(h), model, inverted,
                             static_cast<int32_t>(model.message())));
-  FrameFlow flow;
-  flow.handle = h;
-  flow.model = &model;
-  flow.expected = &inverted;
-  flow.watch.store(true);
-  platform::UniqueThread sender(platform::CreateThread(&FrameFlow::Run, &flow, false, nullptr));
+  FrameFlow flow(h, model, inverted, true);
+  platform::UniqueThread sender = flow.Start();
   ASSERT_NE(sender.get(), nullptr);
 
   struct Case {
