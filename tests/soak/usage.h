@@ -11,8 +11,9 @@
 
 namespace soak {
 
-// AddressSanitizer keeps freed memory in quarantine, so resident memory grows there by design;
-// descriptors, threads and heap still count.
+// AddressSanitizer keeps freed memory in quarantine and ThreadSanitizer keeps shadow memory and
+// access histories, so resident memory grows under either by design; descriptors, threads and
+// heap still count.
 inline constexpr bool kResidentMeaningful = KESTREL_SANITIZED == 0;
 
 struct Usage {
