@@ -17,6 +17,7 @@
 #include "platform/text.h"
 #include "platform/thread.h"
 #include "tests/graph/camera_env.h"
+#include "tests/graph/real_graph.h"
 #include "tests/graph/standins.h"
 
 namespace {
@@ -166,27 +167,16 @@ bool InGraph(IGraphBuilder* graph, const char16_t* name) {
 
 // The render-graph object on synthetic cameras, with the virtual-camera stand-in bound so
 // delivered frames can be seen; the filters record what they are asked into a file.
-class RealGraphTest : public test::StandInTest {
+class RealGraphTest : public test::RealGraphFixture {
  protected:
   void SetUp() override {
-    StandInTest::SetUp();
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    test::ClearCameras();
-    test::ClearFilterSettings();
-    test::RegisterFilters();
+    RealGraphFixture::SetUp();
     record_ = test::Join(dir_, "record.txt");
     platform::SetEnvironmentValue("KESTREL_FILTERS_RECORD", record_.c_str());
-    graph_ = std::make_unique<CVDRendGraphImpl>();
-    ASSERT_TRUE(graph_->vcam.Load());
   }
   void TearDown() override {
-    if (graph_) graph_->StopGraph();
-    graph_.reset();
-    test::ClearCameras();
-    test::ClearFilterSettings();
+    RealGraphFixture::TearDown();
     platform::SetEnvironmentValue("KESTREL_FILTERS_RECORD", nullptr);
-    CoUninitialize();
-    StandInTest::TearDown();
   }
   void Camera(const std::string& config) { test::AddCamera("0001", test::UsbPath(1), "Desk camera", config); }
   static void Setting(const char* name, uint32_t value) { test::SetDword(test::kFilterSettingsKey, name, value); }
@@ -202,7 +192,6 @@ class RealGraphTest : public test::StandInTest {
   std::vector<std::string> Record() const { return test::ReadRecord(record_); }
 
   std::string record_;
-  std::unique_ptr<CVDRendGraphImpl> graph_;
 };
 
 TEST_F(RealGraphTest, BuildsTheGraphTheCameraFormatNeeds) {

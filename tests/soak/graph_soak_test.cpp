@@ -13,6 +13,7 @@
 #include "graph/capture_graph.h"
 #include "platform/module.h"
 #include "tests/graph/camera_env.h"
+#include "tests/graph/real_graph.h"
 #include "tests/graph/standins.h"
 #include "tests/soak/usage.h"
 
@@ -44,25 +45,8 @@ struct FilterModule {
   int32_t (*objects)() = nullptr;
 };
 
-class GraphSoak : public test::StandInTest {
+class GraphSoak : public test::RealGraphFixture {
  protected:
-  void SetUp() override {
-    StandInTest::SetUp();
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    test::ClearCameras();
-    test::ClearFilterSettings();
-    test::RegisterFilters();
-    graph_ = std::make_unique<CVDRendGraphImpl>();
-    ASSERT_TRUE(graph_->vcam.Load());
-  }
-  void TearDown() override {
-    if (graph_) graph_->StopGraph();
-    graph_.reset();
-    test::ClearCameras();
-    CoUninitialize();
-    StandInTest::TearDown();
-  }
-
   // One build, run and teardown; false with the reason in *why when a step went wrong.
   bool Cycle(int i, std::string* why) {
     const Mode& mode = kModes[i % 2];
@@ -88,7 +72,6 @@ class GraphSoak : public test::StandInTest {
     return true;
   }
 
-  std::unique_ptr<CVDRendGraphImpl> graph_;
   FilterModule modules_[3] = {FilterModule("KestrelCam.dll"), FilterModule("KestrelVDRender.dll"),
                               FilterModule("KestrelMjpegDec.dll")};
 };
