@@ -40,16 +40,6 @@ bool CTetherChannel::Open(uint32_t capacity, const char16_t* name) {
   mapping_.reset();
   mapping_.Unmap();
   view_ = nullptr;
-  mapping_ = platform::SharedMemory::OpenNamed(baseName_);
-  if (!mapping_.valid()) {
-    const uint64_t bytes = uint64_t{capacity} + kHeaderBytes;
-    if (bytes <= 0xFFFFFFFFu) mapping_ = platform::SharedMemory::CreateNamed(baseName_, static_cast<uint32_t>(bytes));
-  }
-  if (!mapping_.valid()) return false;
-  view_ = mapping_.Map();
-  // A block too small for its header cannot carry a message at all.
-  if (view_ == nullptr || mapping_.size() < kHeaderBytes) return false;
-
   Compose(objectName, 300, baseName_, u"_Event");
   dataEvent_ = platform::Event::OpenNamed(objectName);
   if (!dataEvent_.valid()) dataEvent_ = platform::Event::CreateNamed(objectName, true, false);
@@ -63,8 +53,21 @@ bool CTetherChannel::Open(uint32_t capacity, const char16_t* name) {
   Compose(objectName, 300, baseName_, u"_Mutex");
   mutex_ = platform::NamedMutex::OpenNamed(objectName);
   if (!mutex_.valid()) mutex_ = platform::NamedMutex::CreateNamed(objectName);
+  if (!dataEvent_.valid() || !ackEvent_.valid() || !mutex_.valid()) return false;
 
-  return dataEvent_.valid() && ackEvent_.valid() && mutex_.valid();
+  // The mapping last: the other end counts its handles as peers and sends as soon as it
+  // sees one, so the events must already be reset and set, or its first message would be
+  // wiped out here and its acknowledgement faked.
+  mapping_ = platform::SharedMemory::OpenNamed(baseName_);
+  if (!mapping_.valid()) {
+    const uint64_t bytes = uint64_t{capacity} + kHeaderBytes;
+    if (bytes <= 0xFFFFFFFFu) mapping_ = platform::SharedMemory::CreateNamed(baseName_, static_cast<uint32_t>(bytes));
+  }
+  if (!mapping_.valid()) return false;
+  view_ = mapping_.Map();
+  // A block too small for its header cannot carry a message at all.
+  if (view_ == nullptr || mapping_.size() < kHeaderBytes) return false;
+  return true;
 }
 
 void CTetherChannel::Close() {
