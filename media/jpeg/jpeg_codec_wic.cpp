@@ -1,6 +1,6 @@
 // The JPEG codec on the Windows Imaging Component. Decoding goes through BGRX and the RGB32
-// to YUY2 kernel; encoding writes 24-bit BGR rows. The calling thread must have COM
-// initialised.
+// to YUY2 kernel; encoding writes 24-bit BGR rows. A calling thread without COM gets the
+// multithreaded apartment for the length of each call.
 #include "media/jpeg/jpeg_codec.h"
 
 #include <initguid.h>
@@ -42,6 +42,33 @@ bool CreateFactory(WicPtr<IWICImagingFactory>* factory) {
                                     reinterpret_cast<void**>(factory->put())));
 }
 
+// COM for one call. A thread that has an apartment keeps it; one without (a plain test or
+// worker thread) joins the multithreaded apartment until the call returns.
+class ComScope {
+ public:
+  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+  ~ComScope() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+  }
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+  // Whether the thread had COM before the call (S_FALSE: the MTA already; RPC_E_CHANGED_MODE:
+  // a single-threaded apartment).
+  bool ThreadHadCom() const { return hr_ != S_OK; }
+
+ private:
+  const HRESULT hr_;
+};
+
+// The imaging factory for one call: the codec's own, kept between calls, on a thread that
+// had COM; otherwise one for this call alone in `local`, which the caller declares after
+// its ComScope so that it goes first (the apartment's end may unload the codec's module).
+IWICImagingFactory* CallFactory(const ComScope& com, WicPtr<IWICImagingFactory>* kept,
+                                WicPtr<IWICImagingFactory>* local) {
+  WicPtr<IWICImagingFactory>* slot = com.ThreadHadCom() ? kept : local;
+  return CreateFactory(slot) ? slot->get() : nullptr;
+}
+
 }  // namespace
 
 struct JpegEncoder::State {
@@ -56,8 +83,10 @@ bool JpegEncoder::EncodeBgrx(const uint8_t* bgrx, int32_t stride, uint32_t width
                              uint32_t height, int quality, std::vector<uint8_t>* out) {
   out->clear();
   if (!bgrx || width == 0 || height == 0 || width > 65535 || height > 65535) return false;
-  if (!CreateFactory(&state_->factory)) return false;
-  IWICImagingFactory* factory = state_->factory.get();
+  const ComScope com;
+  WicPtr<IWICImagingFactory> local;
+  IWICImagingFactory* factory = CallFactory(com, &state_->factory, &local);
+  if (!factory) return false;
 
   const UINT bgrStride = ((width * 3 + 3) / 4) * 4;
   state_->bgr.resize(static_cast<size_t>(bgrStride) * height);
@@ -115,8 +144,9 @@ struct JpegDecoder::State {
   std::vector<uint8_t> bgrx;
 
   // The first frame of the image in `jpeg`, or false.
-  bool OpenFrame(const uint8_t* jpeg, size_t size, WicPtr<IWICBitmapFrameDecode>* frame) {
-    if (!jpeg || size == 0 || size > 0x7FFFFFFF || !CreateFactory(&factory)) return false;
+  static bool OpenFrame(IWICImagingFactory* factory, const uint8_t* jpeg, size_t size,
+                        WicPtr<IWICBitmapFrameDecode>* frame) {
+    if (!factory || !jpeg || size == 0 || size > 0x7FFFFFFF) return false;
     WicPtr<IWICStream> stream;
     WicPtr<IWICBitmapDecoder> decoder;
     return SUCCEEDED(factory->CreateStream(stream.put())) &&
@@ -133,9 +163,12 @@ JpegDecoder::JpegDecoder() : state_(std::make_unique<State>()) {}
 JpegDecoder::~JpegDecoder() = default;
 
 bool JpegDecoder::ReadSize(const uint8_t* jpeg, size_t size, uint32_t* width, uint32_t* height) {
+  const ComScope com;
+  WicPtr<IWICImagingFactory> local;
+  IWICImagingFactory* factory = CallFactory(com, &state_->factory, &local);
   WicPtr<IWICBitmapFrameDecode> frame;
   UINT w = 0, h = 0;
-  if (!state_->OpenFrame(jpeg, size, &frame) || FAILED(frame->GetSize(&w, &h))) return false;
+  if (!State::OpenFrame(factory, jpeg, size, &frame) || FAILED(frame->GetSize(&w, &h))) return false;
   *width = w;
   *height = h;
   return true;
@@ -144,13 +177,16 @@ bool JpegDecoder::ReadSize(const uint8_t* jpeg, size_t size, uint32_t* width, ui
 bool JpegDecoder::DecodeToYuy2(const uint8_t* jpeg, size_t size, uint8_t* dst, int32_t dstStride,
                                uint32_t width, uint32_t height) {
   if (!dst) return false;
+  const ComScope com;
+  WicPtr<IWICImagingFactory> local;
+  IWICImagingFactory* factory = CallFactory(com, &state_->factory, &local);
   WicPtr<IWICBitmapFrameDecode> frame;
   UINT w = 0, h = 0;
-  if (!state_->OpenFrame(jpeg, size, &frame) || FAILED(frame->GetSize(&w, &h)) || w != width ||
-      h != height)
+  if (!State::OpenFrame(factory, jpeg, size, &frame) || FAILED(frame->GetSize(&w, &h)) ||
+      w != width || h != height)
     return false;
   WicPtr<IWICFormatConverter> converter;
-  if (FAILED(state_->factory->CreateFormatConverter(converter.put())) ||
+  if (FAILED(factory->CreateFormatConverter(converter.put())) ||
       FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppBGR,
                                    WICBitmapDitherTypeNone, nullptr, 0.0,
                                    WICBitmapPaletteTypeCustom)))

@@ -349,8 +349,26 @@ HRESULT KitPin::CompleteConnect(IPin*) { return S_OK; }
 
 HRESULT KitPin::Disconnect() {
   return platform::Guarded<HRESULT>(E_UNEXPECTED, [&]() -> HRESULT {
+    // An input pin whose upstream pin has already let it go receives nothing more, so it
+    // leaves even while its filter is paused or running. A graph manager whose Run failed
+    // in an upstream filter's Pause may leave the renderers it paused first in that state
+    // and then, believing itself stopped, never stop them (Wine's quartz): unless the pin
+    // let go, removing such a filter would fail for good, and so would the graph's release,
+    // which retries the removal until it succeeds.
+    bool released = false;
+    if (direction_ == PINDIR_INPUT && filter_->State() != State_Stopped) {
+      Ref<IPin> peer;
+      {
+        std::lock_guard<std::recursive_mutex> lock(filter_->Lock());
+        peer = peer_;
+      }
+      // Asked without the filter lock: the peer's own lock is never taken under ours.
+      Ref<IPin> peersPeer;
+      released = peer && (FAILED(peer->ConnectedTo(peersPeer.put())) ||
+                          peersPeer.get() != static_cast<IPin*>(this));
+    }
     std::lock_guard<std::recursive_mutex> lock(filter_->Lock());
-    if (filter_->State() != State_Stopped) return VFW_E_NOT_STOPPED;
+    if (filter_->State() != State_Stopped && !released) return VFW_E_NOT_STOPPED;
     if (!IsConnected()) return S_FALSE;
     BreakConnect();
     peer_.reset();
@@ -617,7 +635,10 @@ HRESULT KitFilter::Pause() {
     }
     state_ = State_Paused;
     if (from == State_Stopped) RecordCall("Pause");
-    return IsLiveSource() ? VFW_S_CANT_CUE : S_OK;
+    // A live source says so through GetState alone: the graph manager's Stop pauses a
+    // running graph's filters first and may pass on what Pause returned (Wine's quartz
+    // does), and a Stop that succeeds answers S_OK.
+    return S_OK;
   });
 }
 

@@ -229,7 +229,7 @@ class KitFilter : public IBaseFilter {
     return S_OK;
   }
   virtual void OnStop() {}
-  // A live source answers VFW_S_CANT_CUE while paused.
+  // A live source answers VFW_S_CANT_CUE from GetState while paused (Pause itself: S_OK).
   virtual bool IsLiveSource() const { return false; }
 
   std::string recordName_;

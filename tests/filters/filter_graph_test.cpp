@@ -303,6 +303,47 @@ INSTANTIATE_TEST_SUITE_P(Faults, CameraFaults,
                                            FaultCase{"caps=NV12:64x48", E_INVALIDARG, false},
                                            FaultCase{"pins=sideways", E_INVALIDARG, false}));
 
+// What a graph manager that does not stop its filters again after a failed Pause leaves
+// behind (Wine's quartz): the renderer it paused first still paused, the busy camera
+// stopped. Removing the renderer disconnects the camera's pin, then the renderer's, which
+// lets go although paused: otherwise the renderer could never leave the graph, and Wine's
+// graph retries the removal for ever when it is released.
+TEST_F(CameraGraph, ARendererLeftPausedByAFailedPauseUpstreamStillDisconnects) {
+  Build("caps=YUY2:64x48@200000;fail=run");
+  ASSERT_EQ(graph.Connect(camera.get(), render.get()), S_OK);
+  const ComPtr<IPin> out = test::FindPin(camera.get(), PINDIR_OUTPUT);
+  const ComPtr<IPin> in = test::FindPin(render.get(), PINDIR_INPUT);
+  ASSERT_TRUE(out && in);
+  ASSERT_EQ(render->Pause(), S_OK);
+  EXPECT_EQ(camera->Pause(), filters::kDeviceBusy);
+  FILTER_STATE state = State_Running;
+  EXPECT_EQ(camera->GetState(0, &state), S_OK);
+  EXPECT_EQ(state, State_Stopped);
+  // While its upstream pin still holds it, the paused renderer's pin stays.
+  EXPECT_EQ(in->Disconnect(), VFW_E_NOT_STOPPED);
+  EXPECT_EQ(out->Disconnect(), S_OK);
+  EXPECT_EQ(in->Disconnect(), S_OK);
+  ComPtr<IPin> peer;
+  EXPECT_EQ(in->ConnectedTo(peer.put()), VFW_E_NOT_CONNECTED);
+  EXPECT_EQ(render->Stop(), S_OK);
+  EXPECT_EQ(sink.Count(), 0u);
+}
+
+// A live source says that it cannot cue through GetState; its Pause answers S_OK, since a
+// graph manager may hand Pause's result on from Stop (Wine's quartz pauses a running graph's
+// filters on the way to stopped and returns what they said).
+TEST_F(CameraGraph, ALiveCameraPausesWithSOkAndTellsItCannotCueThroughGetState) {
+  Build("caps=YUY2:64x48@200000");
+  ASSERT_EQ(graph.Connect(camera.get(), render.get()), S_OK);
+  ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+  EXPECT_TRUE(sink.WaitFor(1));
+  EXPECT_EQ(camera->Pause(), S_OK);
+  FILTER_STATE state = State_Stopped;
+  EXPECT_EQ(camera->GetState(0, &state), VFW_S_CANT_CUE);
+  EXPECT_EQ(state, State_Paused);
+  EXPECT_EQ(graph.control->Stop(), S_OK);
+}
+
 TEST_F(CameraGraph, ALostDeviceIsReportedThroughTheGraphsEvents) {
   Build("caps=YUY2:64x48@200000;lost=5");
   ASSERT_EQ(graph.Connect(camera.get(), render.get()), S_OK);
