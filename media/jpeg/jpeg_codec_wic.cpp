@@ -110,13 +110,18 @@ bool JpegEncoder::EncodeBgrx(const uint8_t* bgrx, int32_t stride, uint32_t width
   WicPtr<IPropertyBag2> options;
   if (FAILED(encoder->CreateNewFrame(frame.put(), options.put()))) return false;
   if (options.get()) {
-    PROPBAG2 option{};
-    option.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_R4;
-    value.fltVal = static_cast<float>(quality) / 100.0f;
-    options->Write(1, &option, &value);  // a codec without the option keeps its default
+    // A codec without an option keeps its default (Wine 8's ignores both).
+    PROPBAG2 option[2]{};
+    option[0].pstrName = const_cast<LPOLESTR>(L"ImageQuality");
+    option[1].pstrName = const_cast<LPOLESTR>(L"JpegYCrCbSubsampling");
+    VARIANT value[2];
+    VariantInit(&value[0]);
+    value[0].vt = VT_R4;
+    value[0].fltVal = static_cast<float>(quality) / 100.0f;
+    VariantInit(&value[1]);
+    value[1].vt = VT_UI1;
+    value[1].bVal = WICJpegYCrCbSubsampling422;
+    for (int i = 0; i < 2; ++i) options->Write(1, &option[i], &value[i]);
   }
   WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
   if (FAILED(frame->Initialize(options.get())) || FAILED(frame->SetSize(width, height)) ||

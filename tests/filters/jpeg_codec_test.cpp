@@ -18,15 +18,21 @@ struct RoundTrip {
 
 class JpegRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
 
-// Whether the encoder follows the quality it is asked for. Wine's WIC JPEG encoder does not
-// (it writes its default quality at 4:2:0 whatever the options say), and the picture floors
-// below are for an encoder that does.
+// Whether the encoder follows the quality it is asked for. Wine's WIC JPEG encoder does not:
+// it writes its default quality (75) at 4:2:0 whatever the options say.
 bool EncoderFollowsQuality() {
   const std::vector<uint8_t> bgrx = test::PatternBgrx(64, 48, 37);
   media::JpegEncoder encoder;
   std::vector<uint8_t> low, high;
   return encoder.EncodeBgrx(bgrx.data(), 64 * 4, 64, 48, 30, &low) &&
          encoder.EncodeBgrx(bgrx.data(), 64 * 4, 64, 48, 95, &high) && low != high;
+}
+
+// The floors are for the quality asked for; an encoder that writes quality 75 at 4:2:0 instead
+// loses up to 4 dB on these patterns (measured against Wine's), so it is held to 5 dB less.
+double FloorFor(const RoundTrip& c) {
+  static const bool follows = EncoderFollowsQuality();
+  return follows ? c.minPsnr : c.minPsnr - 5.0;
 }
 
 TEST_P(JpegRoundTrip, DecodedPatternMatchesTheOriginal) {
@@ -52,10 +58,7 @@ TEST_P(JpegRoundTrip, DecodedPatternMatchesTheOriginal) {
                                    static_cast<int32_t>(c.width * 2), c.width, c.height));
   const double psnr = test::Psnr(decoded.data(), expected.data(), expected.size());
   RecordProperty("psnr", std::to_string(psnr));
-  if (psnr < c.minPsnr && !EncoderFollowsQuality())
-    GTEST_SKIP() << "the JPEG encoder ignores the quality asked for: " << psnr << " dB at "
-                 << c.width << "x" << c.height << " q" << c.quality;
-  EXPECT_GE(psnr, c.minPsnr) << c.width << "x" << c.height << " q" << c.quality;
+  EXPECT_GE(psnr, FloorFor(c)) << c.width << "x" << c.height << " q" << c.quality;
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, JpegRoundTrip,
