@@ -9,6 +9,8 @@ SUDO=""
 native_pkgs=(cmake ninja-build g++ googletest libbenchmark-dev libpng-dev libturbojpeg0-dev libjpeg62-turbo-dev python3)
 win32_pkgs=(g++-mingw-w64-i686-posix mingw-w64-i686-dev)
 wine_pkgs=(wine wine32:i386)
+win64_pkgs=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev)
+wine64_pkgs=(wine wine64)
 fuzz_pkgs=(clang-16 libfuzzer-16-dev)
 
 # Installs the named packages that are missing. A mirror in mid-sync can fail some index
