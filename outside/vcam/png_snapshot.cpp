@@ -2,6 +2,7 @@
 // Windows Imaging Component on Windows).
 #include "outside/vcam/png_snapshot.h"
 
+#include <cstddef>
 #include <new>
 #include <vector>
 
