@@ -7,7 +7,8 @@
 
 namespace platform {
 
-// GetProcessHandleCount; on Linux the open file descriptors (entries of /proc/self/fd).
+// GetProcessHandleCount (or, where that answers 0 as under Wine, the process's entries in the
+// system handle table); on Linux the open file descriptors (entries of /proc/self/fd).
 // 0 when it cannot be learned.
 uint32_t ProcessHandleCount();
 

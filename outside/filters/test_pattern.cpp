@@ -209,7 +209,9 @@ uint32_t WriteFrame(Subtype subtype, const uint8_t* bgrx, uint32_t width, uint32
   const int32_t srcStride = static_cast<int32_t>(width * 4);
   const int32_t h = static_cast<int32_t>(height);
   if (subtype == Subtype::MJPG) {
-    thread_local std::vector<uint8_t> jpeg;
+    // The call's own buffer: a thread_local one in a Windows DLL was not always freed when
+    // its streaming thread ended (Wine; mingw-w64 emulated TLS).
+    std::vector<uint8_t> jpeg;
     if (!encoder || !encoder->EncodeBgrx(bgrx, srcStride, width, height, 90, &jpeg) ||
         jpeg.size() > capacity)
       return 0;

@@ -38,7 +38,7 @@ constexpr char kUsage[] =
     "  --open WxH         play the consumer: open the virtual camera at W x H (needs the\n"
     "                     virtual-camera stand-in)\n"
     "  --clip FILE        keep every delivered frame in the Y4M clip FILE (stand-in)\n"
-    "  --png FILE         write the last delivered frame as a PNG at the end (stand-in, libpng)\n"
+    "  --png FILE         write the last delivered frame as a PNG at the end (stand-in)\n"
     "  --frames FILE      one line per delivered frame: index, camera frame number, arrival and\n"
     "                     capture-to-delivery latency in ms\n"
     "  --clients DIR      read the clients' status files (oruclient --status-file) in DIR\n"
@@ -600,7 +600,7 @@ int main(int argc, char** argv) {
     vcam.setListener(nullptr, nullptr);
     if (!o.clip.empty()) vcam.stopClip();
     if (!o.png.empty() && vcam.writePng(o.png.c_str()) != 1) {
-      std::fprintf(stderr, "kestrel-host: no PNG written to %s (no frame, or no libpng in this build)\n",
+      std::fprintf(stderr, "kestrel-host: no PNG written to %s (no frame, or no PNG support in this build)\n",
                    o.png.c_str());
       result = 6;
     }

@@ -52,8 +52,8 @@ uint32_t OruStandIn_GetLastFrame(BitmapInfoHeader* header, uint8_t* buffer, uint
 uint32_t OruStandIn_GetLogo(BitmapInfoHeader* header, uint8_t* buffer, uint32_t capacity);
 // Writes the last YUY2 frame as a one-frame 4:2:2 Y4M file; 1 on success.
 int OruStandIn_WriteLastFrameY4M(const char* path);
-// Writes the last YUY2 frame as an RGB PNG file; 1 on success. Always 0 in a build without
-// libpng (the win32 build), which has the Y4M file only.
+// Writes the last YUY2 frame as an RGB PNG file (libpng on Linux, the Windows Imaging
+// Component on Windows); 1 on success. Always 0 in a Linux build without libpng.
 int OruStandIn_WriteLastFramePNG(const char* path);
 
 // Demo host controls.

@@ -1,11 +1,12 @@
-// The PNG snapshot through libpng's simplified write interface.
+// The PNG snapshot: the YUY2 rows become RGB, which media/png writes (libpng on Linux, the
+// Windows Imaging Component on Windows).
 #include "outside/vcam/png_snapshot.h"
 
-#include <png.h>
-
-#include <cstring>
+#include <cstddef>
 #include <new>
 #include <vector>
+
+#include "media/png/png_file.h"
 
 namespace {
 
@@ -43,14 +44,5 @@ bool WriteYuy2AsPng(const char* path, const uint8_t* pixels, uint32_t width, uin
       ToRgb(m[(x & 1) ? 2 : 0], m[1], m[3], dst + 3 * x);
     }
   }
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  image.width = width;
-  image.height = height;
-  image.format = PNG_FORMAT_RGB;
-  const int written = png_image_write_to_file(&image, path, 0, rgb.data(),
-                                              static_cast<png_int_32>(width * 3), nullptr);
-  png_image_free(&image);
-  return written != 0;
+  return media::WriteRgbPng(path, rgb.data(), width, height);
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,7 +71,13 @@ inline void RegisterFilters() {
   (void)kept;
   const std::string self = platform::CurrentExecutablePath();
   const std::string folder = self.substr(0, self.find_last_of("\\/"));
-  for (const Class& c : classes) {
+  // On Windows the capture code finds cameras through the system device enumerator's class,
+  // which KestrelDevEnum.dll serves in place of the system's (as kestrel-register --device-enum
+  // sets it up); on Linux the runtime has it built in.
+  const Class deviceEnum = {"{62BE5D10-60EB-11d0-BD3B-00A0C911CE86}", "KestrelDevEnum.dll"};
+  std::vector<Class> all(std::begin(classes), std::end(classes));
+  if (platform::kWindowsBuild) all.push_back(deviceEnum);
+  for (const Class& c : all) {
     char mapped[260];
     const char* file = platform::MapModuleFileName(c.module, mapped, sizeof mapped);
     const std::string server = std::string("SOFTWARE\\Classes\\CLSID\\") + c.clsid + "\\InprocServer32";

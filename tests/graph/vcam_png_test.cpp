@@ -1,12 +1,12 @@
-// The virtual-camera stand-in's PNG snapshot of the last frame, read back with libpng. Built
-// only where libpng is found (not in the win32 build).
+// The virtual-camera stand-in's PNG snapshot of the last frame, read back through media/png
+// (libpng on Linux, the Windows Imaging Component on Windows). Not built on Linux without
+// libpng.
 #include <gtest/gtest.h>
-#include <png.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "media/png/png_file.h"
 #include "tests/graph/standins.h"
 #include "tests/graph/test_env.h"
 
@@ -21,19 +21,9 @@ struct Png {
   const uint8_t* At(uint32_t x, uint32_t y) const { return rgb.data() + (static_cast<size_t>(y) * width + x) * 3; }
 };
 
-// The file decoded by libpng as 8-bit RGB; false when libpng cannot read it.
+// The file decoded as 8-bit RGB; false when it is no PNG file that can be read.
 bool ReadPng(const std::string& path, Png* out) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-  image.format = PNG_FORMAT_RGB;
-  out->width = image.width;
-  out->height = image.height;
-  out->rgb.resize(PNG_IMAGE_SIZE(image));
-  const bool ok = png_image_finish_read(&image, nullptr, out->rgb.data(), 0, nullptr) != 0;
-  png_image_free(&image);
-  return ok;
+  return media::ReadRgbPng(path.c_str(), &out->width, &out->height, &out->rgb);
 }
 
 class VcamPngTest : public test::ScratchTest {
