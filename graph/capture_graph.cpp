@@ -135,8 +135,10 @@ HRESULT AddGraphToRot(IUnknown* graph, DWORD* cookie) {
   if (!graph || !cookie) return E_POINTER;
   media::ComPtr<IRunningObjectTable> rot;
   if (FAILED(GetRunningObjectTable(0, rot.put())) || !rot) return E_FAIL;
+  // The address with as many digits as a pointer has: 8 on 32-bit Windows, 16 on x86-64.
+  constexpr int kAddressDigits = static_cast<int>(sizeof(uintptr_t) * 2);
   char name[64];
-  std::snprintf(name, sizeof name, "FilterGraph %08" PRIxPTR " pid %08x",
+  std::snprintf(name, sizeof name, "FilterGraph %0*" PRIxPTR " pid %08x", kAddressDigits,
                 reinterpret_cast<uintptr_t>(graph), static_cast<unsigned>(platform::CurrentProcessId()));
   const std::u16string wide = Widen(name);
   media::ComPtr<IMoniker> moniker;
