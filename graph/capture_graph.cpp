@@ -38,6 +38,21 @@ void ReleaseField(media::ComPtr<T>& field) {
   if (held) platform::GuardedVoid([&] { held->Release(); });
 }
 
+// Stops every filter of `graph` itself. Wine's filter graph leaves the filters that paused
+// paused when another fails to pause in Run, and its Stop does nothing while its own state
+// never left stopped; a paused filter refuses to disconnect, and Wine's graph, when released,
+// retries removing such a filter forever. A filter already stopped ignores the call.
+void StopEveryFilter(IGraphBuilder* graph) {
+  if (!graph) return;
+  media::ComPtr<IEnumFilters> filters;
+  if (FAILED(graph->EnumFilters(filters.put())) || !filters) return;
+  for (;;) {
+    media::ComPtr<IBaseFilter> filter;
+    if (filters->Next(1, filter.put(), nullptr) != S_OK || !filter) return;
+    filter->Stop();
+  }
+}
+
 }  // namespace
 
 // ---- pins and filters ----
@@ -364,6 +379,7 @@ void CVDRendGraphImpl::TearDownGraph() {
     rotCookie = 0;
   }
   StopRunningGraph();
+  platform::GuardedVoid([&] { StopEveryFilter(graph.get()); });
   renderFilter.reset();
   mediaEvent.reset();
   platform::GuardedVoid([&] { RemoveDownstreamFilters(graph.get(), captureFilter.get()); });
