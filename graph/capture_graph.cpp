@@ -38,6 +38,21 @@ void ReleaseField(media::ComPtr<T>& field) {
   if (held) platform::GuardedVoid([&] { held->Release(); });
 }
 
+// Stops every filter of `graph` itself. Wine's filter graph leaves the filters that paused
+// paused when another fails to pause in Run, and its Stop does nothing while its own state
+// never left stopped; a paused filter refuses to disconnect, and Wine's graph, when released,
+// retries removing such a filter forever. A filter already stopped ignores the call.
+void StopEveryFilter(IGraphBuilder* graph) {
+  if (!graph) return;
+  media::ComPtr<IEnumFilters> filters;
+  if (FAILED(graph->EnumFilters(filters.put())) || !filters) return;
+  for (;;) {
+    media::ComPtr<IBaseFilter> filter;
+    if (filters->Next(1, filter.put(), nullptr) != S_OK || !filter) return;
+    filter->Stop();
+  }
+}
+
 }  // namespace
 
 // ---- pins and filters ----
@@ -135,8 +150,10 @@ HRESULT AddGraphToRot(IUnknown* graph, DWORD* cookie) {
   if (!graph || !cookie) return E_POINTER;
   media::ComPtr<IRunningObjectTable> rot;
   if (FAILED(GetRunningObjectTable(0, rot.put())) || !rot) return E_FAIL;
+  // The address with as many digits as a pointer has: 8 on 32-bit Windows, 16 on x86-64.
+  constexpr int kAddressDigits = static_cast<int>(sizeof(uintptr_t) * 2);
   char name[64];
-  std::snprintf(name, sizeof name, "FilterGraph %08" PRIxPTR " pid %08x",
+  std::snprintf(name, sizeof name, "FilterGraph %0*" PRIxPTR " pid %08x", kAddressDigits,
                 reinterpret_cast<uintptr_t>(graph), static_cast<unsigned>(platform::CurrentProcessId()));
   const std::u16string wide = Widen(name);
   media::ComPtr<IMoniker> moniker;
@@ -362,6 +379,7 @@ void CVDRendGraphImpl::TearDownGraph() {
     rotCookie = 0;
   }
   StopRunningGraph();
+  platform::GuardedVoid([&] { StopEveryFilter(graph.get()); });
   renderFilter.reset();
   mediaEvent.reset();
   platform::GuardedVoid([&] { RemoveDownstreamFilters(graph.get(), captureFilter.get()); });

@@ -29,10 +29,28 @@ DWORD WINAPI Start(LPVOID p) {
 
 int WinPriority(ThreadPriority p) { return static_cast<int>(p); }
 
+// Wine sets up user32's built-in window classes once per process, on the first class
+// registration of any thread, calling back into user32, which takes the loader lock; a thread
+// that meanwhile registers a class inside a DllMain (holding the loader lock) waits on that
+// once for ever. Before its first thread, the creator registers (and drops) a class of its
+// own, so the set-up is over before a thread of ours can race it.
+void SetUpWindowClassesOnce() {
+  static const bool done = [] {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KestrelThreadSetUp";
+    if (RegisterClassW(&wc)) UnregisterClassW(wc.lpszClassName, wc.hInstance);
+    return true;
+  }();
+  (void)done;
+}
+
 }  // namespace
 
 ThreadObject* CreateThread(ThreadProc proc, void* arg, bool suspended, uint32_t* threadId) {
   if (proc == nullptr) return nullptr;
+  SetUpWindowClassesOnce();
   auto* args = new (std::nothrow) StartArgs{proc, arg, nullptr};
   if (args == nullptr) return nullptr;
   // The queue exists once the thread has run its first lines; a suspended thread's queue

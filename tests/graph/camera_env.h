@@ -50,7 +50,9 @@ inline std::string UsbPath(int pid) {
   return text;
 }
 
-// The stand-in filters' classes, served by their modules beside the test programs.
+// The stand-in filters' classes, served by their modules beside the test programs; on
+// Windows also the device enumerator that lists the camera list (KestrelDevEnum.dll in place
+// of the system's, as kestrel-register --device-enum writes it). Linux has it built in.
 inline void RegisterFilters() {
   struct Class {
     const char* clsid;
@@ -60,6 +62,7 @@ inline void RegisterFilters() {
       {"{9651E3DA-5F84-4C96-B34C-36CB2EDA7E64}", "KestrelVDRender.dll"},
       {"{FA081B2E-BAAB-4C6B-99ED-3D6CFA1EA2F6}", "KestrelMjpegDec.dll"},
       {"{89FC4A64-2F0D-4306-9C4A-622EA9896447}", "KestrelMjpegDec.dll"},
+      {"{62BE5D10-60EB-11d0-BD3B-00A0C911CE86}", platform::kWindowsBuild ? "KestrelDevEnum.dll" : nullptr},
   };
   // The modules stay mapped to the end of the program: their process-wide tables would be
   // reported lost under LeakSanitizer each time the runtime unloads them.
@@ -71,13 +74,8 @@ inline void RegisterFilters() {
   (void)kept;
   const std::string self = platform::CurrentExecutablePath();
   const std::string folder = self.substr(0, self.find_last_of("\\/"));
-  // On Windows the capture code finds cameras through the system device enumerator's class,
-  // which KestrelDevEnum.dll serves in place of the system's (as kestrel-register --device-enum
-  // sets it up); on Linux the runtime has it built in.
-  const Class deviceEnum = {"{62BE5D10-60EB-11d0-BD3B-00A0C911CE86}", "KestrelDevEnum.dll"};
-  std::vector<Class> all(std::begin(classes), std::end(classes));
-  if (platform::kWindowsBuild) all.push_back(deviceEnum);
-  for (const Class& c : all) {
+  for (const Class& c : classes) {
+    if (!c.module) continue;
     char mapped[260];
     const char* file = platform::MapModuleFileName(c.module, mapped, sizeof mapped);
     const std::string server = std::string("SOFTWARE\\Classes\\CLSID\\") + c.clsid + "\\InprocServer32";

@@ -14,11 +14,14 @@
 
 #include "media/running_object_table.h"
 #include "platform/environment.h"
+#include "platform/file.h"
+#include "platform/subprocess.h"
 #include "platform/text.h"
 #include "platform/thread.h"
 #include "tests/graph/camera_env.h"
 #include "tests/graph/real_graph.h"
 #include "tests/graph/standins.h"
+#include "tests/plugin/plugin_test_support.h"
 
 namespace {
 
@@ -341,13 +344,27 @@ TEST_F(RealGraphTest, PhysicalDeviceStatusComesFromTheRunningGraph) {
   EXPECT_NE(log.find("Physical device status: 0!"), std::string::npos);
 }
 
+// Whether another process finds the item moniker "!" `name` in the running object table:
+// 0 it does, 1 it does not, else the peer failed.
+int PeerSeesInTable(const std::string& name) {
+  platform::Subprocess peer;
+  if (!peer.Start(plugin_test::BuildPath(KESTREL_ROT_PEER), {name})) return -1;
+  int code = -1;
+  return peer.Wait(plugin_test::kGenerousMs, &code) ? code : -1;
+}
+
+// The entry is named after the graph's address with every digit of a pointer and the process
+// identifier; on Windows the table is the session's, so another process sees it too (the
+// Linux runtime's table is the process's own). The build's result is the registration's,
+// whether or not the graph can write itself to the graph file.
 TEST_F(RealGraphTest, WithTheLogSwitchTheGraphIsInTheRunningObjectTableWhileItRuns) {
   test::SetDword("SOFTWARE\\Quillon\\OruVCapture\\", "Log", 1);
   Camera("caps=YUY2:320x240");
   ASSERT_EQ(Open(320, 240), S_OK);
   EXPECT_NE(graph_->rotCookie, 0u);
   char name[64];
-  std::snprintf(name, sizeof name, "FilterGraph %08" PRIxPTR " pid %08x",
+  std::snprintf(name, sizeof name,
+                sizeof(void*) == 8 ? "FilterGraph %016" PRIxPTR " pid %08x" : "FilterGraph %08" PRIxPTR " pid %08x",
                 reinterpret_cast<uintptr_t>(static_cast<IUnknown*>(graph_->graph.get())),
                 static_cast<unsigned>(platform::CurrentProcessId()));
   const std::u16string wide = platform::Utf8ToUtf16(name);
@@ -356,11 +373,24 @@ TEST_F(RealGraphTest, WithTheLogSwitchTheGraphIsInTheRunningObjectTableWhileItRu
   media::ComPtr<IMoniker> moniker;
   ASSERT_EQ(CreateItemMoniker(OLESTR("!"), media::AsOle(wide.c_str()), moniker.put()), S_OK);
   EXPECT_EQ(rot->IsRunning(moniker.get()), S_OK);
+  EXPECT_EQ(PeerSeesInTable(name), platform::kWindowsBuild ? 0 : 1);
+
+  // The graph file holds the graph where the graph persists itself (Wine's does not).
+  media::ComPtr<IPersistStream> persist;
+  const bool persists = SUCCEEDED(graph_->graph->QueryInterface(IID_IPersistStream, persist.putVoid()));
+  persist.reset();
+  if (persists) {
+    EXPECT_TRUE(platform::PathExists(test::NativeFile("C:\\VLM.grf").c_str()));
+  }
+  EXPECT_EQ(SaveGraphFile(u"C:\\VLM.grf", graph_->graph.get()), persists ? 1 : 0);
+
   graph_->StopGraph();
   EXPECT_EQ(graph_->rotCookie, 0u);
   EXPECT_NE(rot->IsRunning(moniker.get()), S_OK);
+  EXPECT_EQ(PeerSeesInTable(name), 1);
   const std::string log = test::ReadBytes(test::NativeFile("c:\\QuillonVCapture.log")).value_or("");
   EXPECT_NE(log.find("AddGraphToRot!  hr=0x0"), std::string::npos);
+  platform::DeleteFileAt(test::NativeFile("C:\\VLM.grf").c_str());
 }
 
 }  // namespace
