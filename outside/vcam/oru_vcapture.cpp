@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -16,6 +15,7 @@
 
 #include "outside/vcam/png_snapshot.h"
 #include "platform/event.h"
+#include "platform/lock.h"
 
 namespace {
 
@@ -28,8 +28,8 @@ struct Picture {
 };
 
 struct State {
-  std::mutex lock;
-  std::condition_variable changed;
+  platform::Lock lock;
+  platform::Condition changed;
 
   std::vector<std::string> calls;
   uint64_t droppedCalls = 0;
@@ -82,7 +82,7 @@ void Record(State& s, std::string text) {
   } else {
     ++s.droppedCalls;
   }
-  s.changed.notify_all();
+  s.changed.NotifyAll();
 }
 
 void KeepPicture(Picture& p, const BitmapInfoHeader* header, const uint8_t* pixels,
@@ -444,7 +444,7 @@ void OruStandIn_Reset() {
   s.clip = nullptr;
   s.clipWidth = s.clipHeight = 0;
   s.clipFrames = 0;
-  s.changed.notify_all();
+  s.changed.NotifyAll();
 }
 
 void OruStandIn_SetOpenFailures(uint32_t count) {
@@ -532,8 +532,7 @@ int OruStandIn_WaitForCall(const char* pattern, uint32_t occurrences, uint32_t t
   if (!pattern) return 0;
   State& s = S();
   std::unique_lock g(s.lock);
-  return s.changed.wait_for(g, std::chrono::milliseconds(timeoutMs),
-                            [&] { return CountMatches(s, pattern) >= occurrences; })
+  return s.changed.WaitFor(g, timeoutMs, [&] { return CountMatches(s, pattern) >= occurrences; })
              ? 1
              : 0;
 }
@@ -547,8 +546,7 @@ uint64_t OruStandIn_FrameCount() {
 int OruStandIn_WaitForFrames(uint64_t count, uint32_t timeoutMs) {
   State& s = S();
   std::unique_lock g(s.lock);
-  return s.changed.wait_for(g, std::chrono::milliseconds(timeoutMs),
-                            [&] { return s.frameCount >= count; })
+  return s.changed.WaitFor(g, timeoutMs, [&] { return s.frameCount >= count; })
              ? 1
              : 0;
 }

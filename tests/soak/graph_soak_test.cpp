@@ -19,6 +19,7 @@
 #include "tests/graph/camera_env.h"
 #include "tests/graph/real_graph.h"
 #include "tests/graph/standins.h"
+#include "tests/media/system_graph_cost.h"
 #include "tests/soak/usage.h"
 
 namespace {
@@ -48,23 +49,6 @@ struct FilterModule {
   void (*resetRecord)() = nullptr;
   int32_t (*objects)() = nullptr;
 };
-
-// What the system's filter graph object keeps of itself when one is made and released, over
-// `graphs` bare graphs: nothing on Windows, while Wine 8's quartz keeps an event and a 48-byte
-// lock record of each. On Linux the runtime's graph is code under test, so nothing is excused.
-soak::Allowance SystemGraphCost(int graphs) {
-  if (!platform::kWindowsBuild) return {};
-  const soak::Usage before = soak::Now();
-  for (int i = 0; i < graphs; ++i) {
-    media::ComPtr<IGraphBuilder> graph;
-    if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                graph.putVoid())))
-      return {};
-  }
-  const soak::Usage after = soak::Now();
-  return {.descriptors = std::max<int64_t>(0, after.descriptors - before.descriptors),
-          .heapBytes = std::max<int64_t>(0, after.heap - before.heap)};
-}
 
 class GraphSoak : public test::RealGraphFixture {
  protected:
@@ -108,11 +92,11 @@ TEST_F(GraphSoak, TwoHundredBuildsLeaveTheProcessFlat) {
   for (int i = 0; i < kCycles; ++i) ASSERT_TRUE(Cycle(i, &why)) << "cycle " << i << ": " << why;
   const soak::Usage end = soak::Now();
   // Each build makes two filter graphs: the device probe's and the capture graph.
-  const soak::Allowance system = SystemGraphCost(2 * kCycles);
+  const test::SystemGraphCost system = test::MeasureSystemGraphCost(2 * kCycles);
   std::printf("system filter graphs: %lld handles, %lld heap bytes kept by %d bare graphs\n",
-              (long long)system.descriptors, (long long)system.heapBytes, 2 * kCycles);
+              (long long)system.handles, (long long)system.heapBytes, 2 * kCycles);
   soak::ExpectFlat("graph", start, end,
-                   {.descriptors = kMore.descriptors + system.descriptors, .threads = kMore.threads,
+                   {.descriptors = kMore.descriptors + system.handles, .threads = kMore.threads,
                     .residentBytes = kMore.residentBytes, .heapBytes = kMore.heapBytes + system.heapBytes});
 }
 
