@@ -2,26 +2,42 @@
 // then the nearest size, with the frame interval written into the chosen type.
 #include "graph/capture_format.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
 constexpr size_t kCapsBytes = sizeof(VIDEO_STREAM_CONFIG_CAPS);
 
+// The largest capability structure a device may report; a larger one is not believed.
+constexpr int kMaxCapsBytes = 64 << 10;
+
+// The device's capabilities: how many, and a zeroed buffer of the size its driver reports for
+// the structure that GetStreamCaps writes (never smaller than VIDEO_STREAM_CONFIG_CAPS). A
+// count of -1 when the device cannot say or reports a size out of bounds.
+struct Capabilities {
+  int count = -1;
+  std::vector<BYTE> caps;
+};
+
+Capabilities ReadCapabilities(IAMStreamConfig* config) {
+  Capabilities c;
+  int count = 0, size = 0;
+  if (FAILED(config->GetNumberOfCapabilities(&count, &size)) || size < 0 || size > kMaxCapsBytes) return c;
+  c.caps.resize(std::max<size_t>(static_cast<size_t>(size), kCapsBytes));
+  c.count = count;
+  return c;
+}
+
 // The capability's type, or null when the index fails or yields none.
-media::UniqueMediaType GetCapability(IAMStreamConfig* config, int index) {
+media::UniqueMediaType GetCapability(IAMStreamConfig* config, int index, Capabilities& c) {
   AM_MEDIA_TYPE* type = nullptr;
-  BYTE caps[kCapsBytes] = {};
-  const HRESULT hr = config->GetStreamCaps(index, &type, caps);
+  std::fill(c.caps.begin(), c.caps.end(), BYTE{0});
+  const HRESULT hr = config->GetStreamCaps(index, &type, c.caps.data());
   media::UniqueMediaType owned(type);
   if (FAILED(hr)) return {};
   return owned;
-}
-
-int CapabilityCount(IAMStreamConfig* config) {
-  int count = 0, size = 0;
-  if (FAILED(config->GetNumberOfCapabilities(&count, &size))) return -1;
-  return count;
 }
 
 media::UniqueMediaType Copy(const AM_MEDIA_TYPE& type) { return media::UniqueMediaType::Copy(type); }
@@ -63,9 +79,9 @@ bool CollectExactSizeTypes(IAMStreamConfig* config, int32_t width, int32_t heigh
                            std::vector<media::UniqueMediaType>& list) {
   list.clear();
   if (!config) return false;
-  const int count = CapabilityCount(config);
-  for (int i = 0; i < count; ++i) {
-    media::UniqueMediaType type = GetCapability(config, i);
+  Capabilities caps = ReadCapabilities(config);
+  for (int i = 0; i < caps.count; ++i) {
+    media::UniqueMediaType type = GetCapability(config, i, caps);
     if (!type) continue;
     const BITMAPINFOHEADER header = CapabilityBitmapHeader(*type.get());
     if (header.biWidth != width || header.biHeight != height) continue;
@@ -81,14 +97,14 @@ bool CollectExactSizeTypes(IAMStreamConfig* config, int32_t width, int32_t heigh
 media::UniqueMediaType FindClosestSizeType(IAMStreamConfig* config, const GUID& subtype, int32_t width,
                                    int32_t height) {
   if (!config) return {};
-  const int count = CapabilityCount(config);
-  if (count <= 0) return {};
+  Capabilities caps = ReadCapabilities(config);
+  if (caps.count <= 0) return {};
   const bool anySubtype = IsEqualGUID(subtype, MEDIASUBTYPE_None);
   const uint32_t wanted = SizeKey(width, height);
   int best = -1;
   uint32_t bestDistance = 0;
-  for (int i = 0; i < count; ++i) {
-    media::UniqueMediaType type = GetCapability(config, i);
+  for (int i = 0; i < caps.count; ++i) {
+    media::UniqueMediaType type = GetCapability(config, i, caps);
     if (!type) continue;
     if (!anySubtype && !IsEqualGUID(type->subtype, subtype)) continue;
     const BITMAPINFOHEADER header = CapabilityBitmapHeader(*type.get());
@@ -99,7 +115,7 @@ media::UniqueMediaType FindClosestSizeType(IAMStreamConfig* config, const GUID& 
     }
   }
   if (best < 0) return {};
-  media::UniqueMediaType chosen = GetCapability(config, best);
+  media::UniqueMediaType chosen = GetCapability(config, best, caps);
   if (!chosen) return {};
   return Copy(*chosen.get());
 }

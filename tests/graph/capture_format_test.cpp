@@ -82,13 +82,19 @@ class FakeStreamConfig final : public IAMStreamConfig {
   }
   HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int* count, int* size) override {
     *count = static_cast<int>(caps_.size());
-    *size = 128;
+    *size = capsSize;
     return countFails ? E_FAIL : S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) override {
-    for (int i = 0; i < 128; ++i) EXPECT_EQ(caps[i], 0) << "capability structure not zeroed";
+    for (int i = 0; i < capsSize; ++i) {
+      if (caps[i] != 0) {
+        ADD_FAILURE() << "capability structure not zeroed";
+        return E_FAIL;
+      }
+    }
     *type = nullptr;
     if (index < 0 || index >= static_cast<int>(caps_.size()) || caps_[index].fails) return E_FAIL;
+    std::memset(caps, 0x5A, static_cast<size_t>(capsSize));  // the whole structure, as a driver fills it
     const Cap& c = caps_[index];
     auto* t = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
     std::memset(t, 0, sizeof *t);
@@ -105,6 +111,7 @@ class FakeStreamConfig final : public IAMStreamConfig {
   }
 
   bool countFails = false;
+  int capsSize = 128;  // the structure size reported
   HRESULT setFormatResult = S_OK;
   int setFormats = 0;
   std::optional<int> applied;
@@ -214,6 +221,22 @@ TEST(CaptureFormat, FailuresLeaveTheFlagAtZero) {
   EXPECT_EQ(SetCaptureFormat(&silent, 640, 480, 333333, &isMjpg), E_FAIL);
   EXPECT_EQ(isMjpg, 0);
   EXPECT_EQ(silent.setFormats, 0);
+}
+
+// The capability structure is as large as the driver says, within reason.
+TEST(CaptureFormat, CapabilityStructureTakesTheSizeTheDriverReports) {
+  const struct Case {
+    int size;
+    HRESULT result;
+  } cases[] = {{128, S_OK}, {4096, S_OK}, {0, S_OK}, {-1, E_FAIL}, {1 << 30, E_FAIL}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    FakeStreamConfig config({{MJPG, 1280, 720}, {YUY2, 640, 480}});
+    config.capsSize = c.size;
+    int32_t isMjpg = -1;
+    EXPECT_EQ(SetCaptureFormat(&config, 640, 480, 333333, &isMjpg), c.result);
+    EXPECT_EQ(config.applied, c.result == S_OK ? std::optional<int>(1) : std::nullopt);
+  }
 }
 
 TEST(CaptureFormat, RefusedFormatReturnsItsResultAndStillTellsMjpg) {
