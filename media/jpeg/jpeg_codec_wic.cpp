@@ -7,72 +7,25 @@
 #include <objbase.h>
 #include <wincodec.h>
 
+#include "media/wic_call.h"
 #include "pixel/pixel_kernels.h"
 
 namespace media {
 namespace {
 
-// Minimal owner for the WIC interfaces used here.
-template <typename T>
-class WicPtr {
- public:
-  WicPtr() = default;
-  ~WicPtr() { reset(); }
-  WicPtr(const WicPtr&) = delete;
-  WicPtr& operator=(const WicPtr&) = delete;
-  T* get() const { return p_; }
-  T* operator->() const { return p_; }
-  T** put() {
-    reset();
-    return &p_;
-  }
-  void reset() {
-    if (p_) p_->Release();
-    p_ = nullptr;
-  }
-
- private:
-  T* p_ = nullptr;
-};
-
-bool CreateFactory(WicPtr<IWICImagingFactory>* factory) {
-  if (factory->get()) return true;
-  return SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_IWICImagingFactory,
-                                    reinterpret_cast<void**>(factory->put())));
-}
-
-// COM for one call. A thread that has an apartment keeps it; one without (a plain test or
-// worker thread) joins the multithreaded apartment until the call returns.
-class ComScope {
- public:
-  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  ~ComScope() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-  // Whether the thread had COM before the call (S_FALSE: the MTA already; RPC_E_CHANGED_MODE:
-  // a single-threaded apartment).
-  bool ThreadHadCom() const { return hr_ != S_OK; }
-
- private:
-  const HRESULT hr_;
-};
-
 // The imaging factory for one call: the codec's own, kept between calls, on a thread that
 // had COM; otherwise one for this call alone in `local`, which the caller declares after
-// its ComScope so that it goes first (the apartment's end may unload the codec's module).
-IWICImagingFactory* CallFactory(const ComScope& com, WicPtr<IWICImagingFactory>* kept,
-                                WicPtr<IWICImagingFactory>* local) {
-  WicPtr<IWICImagingFactory>* slot = com.ThreadHadCom() ? kept : local;
-  return CreateFactory(slot) ? slot->get() : nullptr;
+// its WicComScope so that it goes first (the apartment's end may unload the codec's module).
+IWICImagingFactory* CallFactory(const WicComScope& com, ComPtr<IWICImagingFactory>* kept,
+                                ComPtr<IWICImagingFactory>* local) {
+  ComPtr<IWICImagingFactory>* slot = com.ThreadHadCom() ? kept : local;
+  return CreateImagingFactory(slot) ? slot->get() : nullptr;
 }
 
 }  // namespace
 
 struct JpegEncoder::State {
-  WicPtr<IWICImagingFactory> factory;
+  ComPtr<IWICImagingFactory> factory;
   std::vector<uint8_t> bgr;
 };
 
@@ -83,8 +36,8 @@ bool JpegEncoder::EncodeBgrx(const uint8_t* bgrx, int32_t stride, uint32_t width
                              uint32_t height, int quality, std::vector<uint8_t>* out) {
   out->clear();
   if (!bgrx || width == 0 || height == 0 || width > 65535 || height > 65535) return false;
-  const ComScope com;
-  WicPtr<IWICImagingFactory> local;
+  const WicComScope com;
+  ComPtr<IWICImagingFactory> local;
   IWICImagingFactory* factory = CallFactory(com, &state_->factory, &local);
   if (!factory) return false;
 
@@ -100,14 +53,14 @@ bool JpegEncoder::EncodeBgrx(const uint8_t* bgrx, int32_t stride, uint32_t width
     }
   }
 
-  WicPtr<IStream> memory;
+  ComPtr<IStream> memory;
   if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, memory.put()))) return false;
-  WicPtr<IWICBitmapEncoder> encoder;
+  ComPtr<IWICBitmapEncoder> encoder;
   if (FAILED(factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, encoder.put())) ||
       FAILED(encoder->Initialize(memory.get(), WICBitmapEncoderNoCache)))
     return false;
-  WicPtr<IWICBitmapFrameEncode> frame;
-  WicPtr<IPropertyBag2> options;
+  ComPtr<IWICBitmapFrameEncode> frame;
+  ComPtr<IPropertyBag2> options;
   if (FAILED(encoder->CreateNewFrame(frame.put(), options.put()))) return false;
   if (options.get()) {
     // A codec without an option keeps its default (Wine 8's ignores both).
@@ -145,15 +98,15 @@ bool JpegEncoder::EncodeBgrx(const uint8_t* bgrx, int32_t stride, uint32_t width
 }
 
 struct JpegDecoder::State {
-  WicPtr<IWICImagingFactory> factory;
+  ComPtr<IWICImagingFactory> factory;
   std::vector<uint8_t> bgrx;
 
   // The first frame of the image in `jpeg`, or false.
   static bool OpenFrame(IWICImagingFactory* factory, const uint8_t* jpeg, size_t size,
-                        WicPtr<IWICBitmapFrameDecode>* frame) {
+                        ComPtr<IWICBitmapFrameDecode>* frame) {
     if (!factory || !jpeg || size == 0 || size > 0x7FFFFFFF) return false;
-    WicPtr<IWICStream> stream;
-    WicPtr<IWICBitmapDecoder> decoder;
+    ComPtr<IWICStream> stream;
+    ComPtr<IWICBitmapDecoder> decoder;
     return SUCCEEDED(factory->CreateStream(stream.put())) &&
            SUCCEEDED(stream->InitializeFromMemory(const_cast<BYTE*>(jpeg),
                                                   static_cast<DWORD>(size))) &&
@@ -168,10 +121,10 @@ JpegDecoder::JpegDecoder() : state_(std::make_unique<State>()) {}
 JpegDecoder::~JpegDecoder() = default;
 
 bool JpegDecoder::ReadSize(const uint8_t* jpeg, size_t size, uint32_t* width, uint32_t* height) {
-  const ComScope com;
-  WicPtr<IWICImagingFactory> local;
+  const WicComScope com;
+  ComPtr<IWICImagingFactory> local;
   IWICImagingFactory* factory = CallFactory(com, &state_->factory, &local);
-  WicPtr<IWICBitmapFrameDecode> frame;
+  ComPtr<IWICBitmapFrameDecode> frame;
   UINT w = 0, h = 0;
   if (!State::OpenFrame(factory, jpeg, size, &frame) || FAILED(frame->GetSize(&w, &h))) return false;
   *width = w;
@@ -182,15 +135,15 @@ bool JpegDecoder::ReadSize(const uint8_t* jpeg, size_t size, uint32_t* width, ui
 bool JpegDecoder::DecodeToYuy2(const uint8_t* jpeg, size_t size, uint8_t* dst, int32_t dstStride,
                                uint32_t width, uint32_t height) {
   if (!dst) return false;
-  const ComScope com;
-  WicPtr<IWICImagingFactory> local;
+  const WicComScope com;
+  ComPtr<IWICImagingFactory> local;
   IWICImagingFactory* factory = CallFactory(com, &state_->factory, &local);
-  WicPtr<IWICBitmapFrameDecode> frame;
+  ComPtr<IWICBitmapFrameDecode> frame;
   UINT w = 0, h = 0;
   if (!State::OpenFrame(factory, jpeg, size, &frame) || FAILED(frame->GetSize(&w, &h)) ||
       w != width || h != height)
     return false;
-  WicPtr<IWICFormatConverter> converter;
+  ComPtr<IWICFormatConverter> converter;
   if (FAILED(factory->CreateFormatConverter(converter.put())) ||
       FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppBGR,
                                    WICBitmapDitherTypeNone, nullptr, 0.0,

@@ -9,30 +9,11 @@
 
 #include <string>
 
-#include "media/com_ptr.h"
+#include "media/wic_call.h"
 #include "platform/text.h"
 
 namespace media {
 namespace {
-
-// COM for the duration of one call; a thread that already has COM (of either model) keeps it.
-class ComScope {
- public:
-  ComScope() : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
-  ~ComScope() {
-    if (initialised_) CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  bool initialised_;
-};
-
-bool CreateFactory(ComPtr<IWICImagingFactory>* factory) {
-  return SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_IWICImagingFactory, factory->putVoid()));
-}
 
 std::wstring WidePath(const char* path) {
   const std::u16string wide = platform::Utf8ToUtf16(path);
@@ -75,9 +56,9 @@ bool WriteRgbPng(const char* path, const uint8_t* rgb, uint32_t width, uint32_t 
   std::vector<uint8_t> bgr(static_cast<size_t>(width) * 3 * height);
   SwapRedBlue(rgb, bgr.data(), static_cast<size_t>(width) * height);
   const std::wstring wide = WidePath(path);
-  ComScope com;
+  const WicComScope com;
   ComPtr<IWICImagingFactory> factory;
-  if (!CreateFactory(&factory)) return false;
+  if (!CreateImagingFactory(&factory)) return false;
   if (Encode(factory.get(), wide, bgr, width, height)) return true;
   DeleteFileW(wide.c_str());  // a partial file is no picture
   return false;
@@ -85,14 +66,14 @@ bool WriteRgbPng(const char* path, const uint8_t* rgb, uint32_t width, uint32_t 
 
 bool ReadRgbPng(const char* path, uint32_t* width, uint32_t* height, std::vector<uint8_t>* rgb) {
   if (!path) return false;
-  ComScope com;
+  const WicComScope com;
   ComPtr<IWICImagingFactory> factory;
   ComPtr<IWICBitmapDecoder> decoder;
   GUID container{};
   ComPtr<IWICBitmapFrameDecode> frame;
   ComPtr<IWICFormatConverter> converter;
   UINT w = 0, h = 0;
-  if (!CreateFactory(&factory) ||
+  if (!CreateImagingFactory(&factory) ||
       FAILED(factory->CreateDecoderFromFilename(WidePath(path).c_str(), nullptr, GENERIC_READ,
                                                 WICDecodeMetadataCacheOnDemand, decoder.put())) ||
       FAILED(decoder->GetContainerFormat(&container)) || container != GUID_ContainerFormatPng ||
