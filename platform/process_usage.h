@@ -23,4 +23,12 @@ uint64_t ProcessResidentBytes();
 // Threads of the process, this one included; 0 when it cannot be learned.
 uint32_t ProcessThreadCount();
 
+// The most descriptors the process may hold open at once (the soft RLIMIT_NOFILE on Linux);
+// 0 where there is no such limit worth counting (Windows handles, or an unlimited setting).
+uint32_t DescriptorLimit();
+
+// Lowers (or raises, up to the hard limit) the process's descriptor limit; false where there
+// is none to set (Windows) or the call fails.
+bool SetDescriptorLimit(uint32_t limit);
+
 }  // namespace platform

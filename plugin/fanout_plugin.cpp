@@ -10,6 +10,7 @@
 #include "ipc/registration.h"
 #include "platform/debug_output.h"
 #include "platform/exception_guard.h"
+#include "platform/process_usage.h"
 
 namespace {
 
@@ -139,12 +140,19 @@ uint32_t CFanoutPlugin::Register(const char16_t* requested, uint32_t orderingKey
       if (SameName(e->name, name)) return true;
     return false;
   };
+  const uint32_t descriptorLimit = platform::DescriptorLimit();
+  const size_t limit = ClientLimit(descriptorLimit);
   {
     std::lock_guard<std::recursive_mutex> lock(clientLock_);
     if (known()) return 1;
-    if (clients_.size() >= kMaxClients) return 0;
+    if (clients_.size() >= limit) return 0;
   }
   if (capacity > kMaxChannelCapacity) return 0;
+  // The host's other work may hold descriptors too: a channel that would eat into its share
+  // is refused rather than made to fail it (or itself) later.
+  if (descriptorLimit != 0 &&
+      uint64_t{platform::ProcessHandleCount()} + kDescriptorsPerClient + kHostDescriptors > descriptorLimit)
+    return 0;
 
   // Nothing is half-registered: without its entry or its channel the request is refused, so
   // the client's creation fails and it may ask again (an entry without a channel would get
@@ -174,7 +182,7 @@ uint32_t CFanoutPlugin::Register(const char16_t* requested, uint32_t orderingKey
   uint32_t answer = 1;
   {
     std::lock_guard<std::recursive_mutex> lock(clientLock_);
-    if (known() || clients_.size() >= kMaxClients) {
+    if (known() || clients_.size() >= limit) {
       // Registered meanwhile (or the list filled up): the entry that is there stays.
       answer = known() ? 1 : 0;
     } else {

@@ -20,10 +20,24 @@ inline constexpr uint32_t kClientChannelTimeoutMs = 500;
 // The largest channel a client may ask for: a 7680x4320 YUY2 frame with its header. Anyone
 // may ask, and a mapping of up to 4 GiB for a single request would exhaust the service.
 inline constexpr uint32_t kMaxChannelCapacity = kFrameHeaderBytes + 7680u * 4320u * 2u;
-// The most clients registered at once: each one served costs at least a 2 ms pause per frame,
-// so 16 already fill a 30 fps frame's 33 ms; it also bounds the descriptors and watcher
-// threads that anyone can make the service hold.
-inline constexpr uint32_t kMaxClients = 16;
+// The most clients registered at once. Every client that registers is answered, so a burst
+// of clients starting together must fit; only the highest level is served, and each client
+// served costs its frame at least a 2 ms pause.
+inline constexpr uint32_t kMaxClients = 64;
+// What one registered client holds on Linux: its channel's mapping, events and mutex, and the
+// events of the channel's watcher (11 measured, one spare).
+inline constexpr uint32_t kDescriptorsPerClient = 12;
+// Descriptors never given to clients: the host's own camera, plug-in, log and connections.
+inline constexpr uint32_t kHostDescriptors = 64;
+
+// The most clients at once in a process allowed `descriptorLimit` descriptors (0: no limit):
+// kMaxClients, and no more than the descriptors left over the host's own.
+constexpr uint32_t ClientLimit(uint32_t descriptorLimit) {
+  if (descriptorLimit == 0) return kMaxClients;
+  if (descriptorLimit <= kHostDescriptors) return 0;
+  const uint32_t fit = (descriptorLimit - kHostDescriptors) / kDescriptorsPerClient;
+  return fit < kMaxClients ? fit : kMaxClients;
+}
 // How soon the server tries again to listen when its pipe name is held by another process or
 // its pipe failed: a freed name is taken within this, at no cost worth counting meanwhile.
 inline constexpr uint32_t kServerRetryMs = 500;
@@ -56,8 +70,9 @@ class CFanoutPlugin : public CWorkerThread {
   void Shutdown();
 
   // Registration commands; each answers 1, except that Register refuses (0) a new name whose
-  // capacity is above kMaxChannelCapacity, that would be client kMaxClients + 1, or whose
-  // entry or channel cannot be made (nothing of it stays). `name`
+  // capacity is above kMaxChannelCapacity, that would be one client more than ClientLimit of
+  // the process's descriptor limit, that would leave the process fewer than kHostDescriptors
+  // free descriptors, or whose entry or channel cannot be made (nothing of it stays). `name`
   // holds 64 code units and need not be terminated: a name without a terminator is cut to
   // 63 characters.
   uint32_t Register(const char16_t* name, uint32_t orderingKey, uint32_t capacity);

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <malloc.h>
+#include <sys/resource.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -55,5 +56,18 @@ uint64_t StatusField(const char* field) {
 uint64_t ProcessResidentBytes() { return StatusField("VmRSS:") * 1024; }
 
 uint32_t ProcessThreadCount() { return static_cast<uint32_t>(StatusField("Threads:")); }
+
+uint32_t DescriptorLimit() {
+  rlimit r{};
+  if (::getrlimit(RLIMIT_NOFILE, &r) != 0 || r.rlim_cur == RLIM_INFINITY || r.rlim_cur > UINT32_MAX) return 0;
+  return static_cast<uint32_t>(r.rlim_cur);
+}
+
+bool SetDescriptorLimit(uint32_t limit) {
+  rlimit r{};
+  if (::getrlimit(RLIMIT_NOFILE, &r) != 0) return false;
+  r.rlim_cur = limit;
+  return ::setrlimit(RLIMIT_NOFILE, &r) == 0;
+}
 
 }  // namespace platform

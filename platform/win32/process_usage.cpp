@@ -103,4 +103,9 @@ uint32_t ProcessThreadCount() {
   return n;
 }
 
+// A process may hold some 16 million handles: nothing this service could exhaust first.
+uint32_t DescriptorLimit() { return 0; }
+
+bool SetDescriptorLimit(uint32_t) { return false; }
+
 }  // namespace platform

@@ -22,17 +22,25 @@
 //     (reply not read), acknowledged (the frame's pixels rewritten with the tag and
 //     acknowledged, the block still locked), unregister-connected, unregister-sent. Exit 0
 //     when no step matched, 2 when a step of its life failed.
+//   frameport_peer serve <pipe> <descriptorLimit> <readyEvent> <quitEvent>
+//     a host: lowers its descriptor limit (where there is one), runs the plug-in on the pipe
+//     and sends it a 64x16 YUY2 frame every 5 ms until the quit event is set. Then prints
+//     its clients and descriptors and checks it can still open kHostOwnDescriptors of its own
+//     (what a host needs for its camera, plug-in and log): exit 0, or 3 when it cannot.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "ipc/registration.h"
 #include "ipc/tether.h"
 #include "ipc/tether_channel.h"
+#include "plugin/fanout_plugin.h"
 #include "platform/event.h"
 #include "platform/message_pipe.h"
 #include "platform/process_usage.h"
+#include "platform/thread.h"
 #include "tests/plugin/plugin_test_support.h"
 
 namespace {
@@ -171,6 +179,40 @@ int RunDieAt(char** argv) {
   return request(true, "unregister-connected", "unregister-sent") ? 0 : 2;
 }
 
+int RunServe(char** argv) {
+  const std::u16string pipe = U16(argv[0]);
+  platform::SetDescriptorLimit(static_cast<uint32_t>(std::strtoul(argv[1], nullptr, 10)));
+  platform::Event ready = platform::Event::CreateNamed(U16(argv[2]).c_str(), true, false);
+  platform::Event quit = platform::Event::CreateNamed(U16(argv[3]).c_str(), true, false);
+  CFanoutPlugin plugin(pipe.c_str());
+  plugin.StartServer();
+  ready.Set();
+  const uint32_t width = 64, height = 16, size = width * height * 2, yuy2 = 0x32595559;
+  uint8_t header[40] = {};
+  const uint32_t forty = 40;
+  const uint16_t planes = 1, bits = 16;
+  std::memcpy(header, &forty, 4);
+  std::memcpy(header + 4, &width, 4);
+  std::memcpy(header + 8, &height, 4);
+  std::memcpy(header + 12, &planes, 2);
+  std::memcpy(header + 14, &bits, 2);
+  std::memcpy(header + 16, &yuy2, 4);
+  std::memcpy(header + 20, &size, 4);
+  std::string pixels(size, '\x80');
+  while (quit.Wait(5) == platform::kWaitTimeout)
+    plugin.ProcessVideoFrame(header, reinterpret_cast<uint8_t*>(pixels.data()));
+  std::printf("serve: %zu clients, %u descriptors\n", plugin.ClientCount(), platform::ProcessHandleCount());
+  std::fflush(stdout);
+  constexpr int kHostOwnDescriptors = 32;
+  std::vector<platform::Event> own;
+  for (int i = 0; i < kHostOwnDescriptors; ++i) own.push_back(platform::Event::CreateLocal(true, false));
+  for (const platform::Event& e : own)
+    if (!e.valid()) return 3;
+  own.clear();
+  plugin.Shutdown();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -179,5 +221,6 @@ int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "hangup") == 0) return RunHangUps(argv + 2);
   if (argc == 6 && std::strcmp(argv[1], "cycles") == 0) return RunCycles(argv + 2);
   if (argc == 9 && std::strcmp(argv[1], "die-at") == 0) return RunDieAt(argv + 2);
+  if (argc == 6 && std::strcmp(argv[1], "serve") == 0) return RunServe(argv + 2);
   return 1;
 }

@@ -931,16 +931,18 @@ TEST_F(PluginTest, RefusalsLeaveTheRegisteredClientsAlone) {
     EXPECT_EQ(Call(pipe_, &m, sizeof m), c.reply) << c.what;
     EXPECT_EQ(plugin.ClientCount(), before + c.reply) << c.what;
   }
-  // Up to 16 clients; then only names already registered are answered 1.
+  // Up to the process's bound; then only names already registered are answered 1.
+  const size_t bound = ClientLimit(platform::DescriptorLimit());
+  ASSERT_GE(bound, 32u);
   std::vector<RegistrationMessage> more;
-  while (plugin.ClientCount() < 16) {
+  while (plugin.ClientCount() < bound) {
     more.push_back(Request(0, 1, U16(UniqueName("fill")), 64));
     ASSERT_EQ(Call(pipe_, &more.back(), sizeof more.back()), 1);
   }
   const RegistrationMessage extra = Request(0, 1, U16(UniqueName("extra")), 64);
   EXPECT_EQ(Call(pipe_, &extra, sizeof extra), 0);
   EXPECT_EQ(Call(pipe_, &more[0], sizeof more[0]), 1);
-  EXPECT_EQ(plugin.ClientCount(), 16u);
+  EXPECT_EQ(plugin.ClientCount(), bound);
 
   const Frame model(32, 4);
   EXPECT_TRUE(WaitForResult(ThroughObject, &plugin, model, Chain(model, {Effect::kInvert}),
@@ -951,6 +953,57 @@ TEST_F(PluginTest, RefusalsLeaveTheRegisteredClientsAlone) {
   EXPECT_EQ(Call(pipe_, &extra, sizeof extra), 1);  // a place is free again
   EXPECT_EQ(steady.Quit(), 0);
   plugin.Shutdown();
+}
+
+TEST_F(PluginTest, ConcurrentClientsAreAllRegistered) {
+  CFanoutPlugin plugin(pipe_.c_str());
+  plugin.StartServer();
+  // 32 processes at once, each creating and deleting its receiver 10 times: every one of the
+  // 640 registrations must be answered 1 (a refused one ends its process with 4).
+  std::vector<std::unique_ptr<Process>> clients;
+  std::vector<std::string> usage;
+  for (int i = 0; i < 32; ++i) {
+    usage.push_back(platform::JoinPath(platform::TemporaryDirectory(), UniqueName("burst")));
+    clients.push_back(std::make_unique<Process>(
+        PeerPath(), std::vector<std::string>{"cycles", U8(pipe_), UniqueName("burst"), "10", usage.back()}));
+  }
+  for (size_t i = 0; i < clients.size(); ++i) {
+    EXPECT_EQ(clients[i]->ExitCode(), 0) << "client " << i;
+    platform::DeleteFileAt(usage[i].c_str());
+  }
+  EXPECT_EQ(plugin.ClientCount(), 0u);
+  plugin.Shutdown();
+}
+
+TEST_F(PluginTest, RegistrationsNearTheDescriptorLimitAreRefusedNotLeftWithoutAChannel) {
+  // A host allowed 128 descriptors (where the platform has such a limit), sending frames.
+  const std::string ready = UniqueName("ready"), quit = UniqueName("quit");
+  platform::Event readyEvent = platform::Event::CreateNamed(U16(ready).c_str(), true, false);
+  platform::Event quitEvent = platform::Event::CreateNamed(U16(quit).c_str(), true, false);
+  Process host(PeerPath(), {"serve", U8(pipe_), "128", ready, quit});
+  ASSERT_EQ(readyEvent.Wait(kGenerousMs), platform::kWaitObject0);
+
+  // Registrations that never open their end, until one is refused.
+  std::vector<std::string> names;
+  int64_t reply = 1;
+  for (int i = 0; i < 200 && reply == 1; ++i) {
+    names.push_back(UniqueName("fd"));
+    const RegistrationMessage m = Request(0, 0x10000, U16(names.back()), 4096);
+    reply = Call(pipe_, &m, sizeof m);
+  }
+  ASSERT_EQ(reply, 0);
+  names.pop_back();
+  for (const std::string& name : names)
+    EXPECT_TRUE(platform::Event::OpenNamed(ChannelObject(name, u"_Event").c_str()).valid()) << name;
+
+  // One place given back: a client taking it gets its frames.
+  const RegistrationMessage gone = Request(1, 0xFFFFFFFF, U16(names.back()), 0);
+  EXPECT_EQ(Call(pipe_, &gone, sizeof gone), 1);
+  Client late(pipe_, {.key = "2:0", .frames = 20});
+  EXPECT_EQ(late.process().ExitCode(), 0);
+  EXPECT_EQ(late.Count(), 20);
+  quitEvent.Set();
+  EXPECT_EQ(host.ExitCode(), 0);
 }
 
 TEST_F(PluginTest, ServerTakesItsNameOnceAnotherListenerLetsGo) {
