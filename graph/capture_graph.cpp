@@ -144,6 +144,54 @@ void RemoveDownstreamFilters(IGraphBuilder* graph, IBaseFilter* filter) {
   }
 }
 
+namespace {
+
+// Disconnects `filter`'s input pins and removes every filter upstream of them, up to `source`,
+// which stays.
+void RemoveUpstreamFilters(IGraphBuilder* graph, IBaseFilter* filter, IBaseFilter* source, int depth = 0) {
+  if (!graph || !filter) return;
+  media::ComPtr<IEnumPins> pins;
+  if (FAILED(filter->EnumPins(pins.put())) || !pins) return;
+  for (;;) {
+    media::ComPtr<IPin> pin;
+    if (pins->Next(1, pin.put(), nullptr) != S_OK || !pin) return;
+    PIN_DIRECTION direction;
+    media::ComPtr<IPin> peer;
+    if (FAILED(pin->QueryDirection(&direction)) || direction != PINDIR_INPUT) continue;
+    if (FAILED(pin->ConnectedTo(peer.put())) || !peer) continue;
+    PIN_INFO info{};
+    if (FAILED(peer->QueryPinInfo(&info))) continue;
+    media::ComPtr<IBaseFilter> upstream = media::ComPtr<IBaseFilter>::Attach(info.pFilter);
+    if (upstream && upstream.get() != source && depth < 16) {
+      RemoveUpstreamFilters(graph, upstream.get(), source, depth + 1);
+      RemoveFilterFromGraph(upstream.get(), graph);
+    } else {
+      graph->Disconnect(peer.get());
+      graph->Disconnect(pin.get());
+    }
+  }
+}
+
+// False when the renderer's input is connected in a format the frame pipeline cannot take
+// (or with no video header to describe the frames to it).
+bool RendererFramesConvert(IBaseFilter* renderer) {
+  media::ComPtr<IPin> input;
+  if (!FindPinByDirection(renderer, input.put(), PINDIR_INPUT)) return true;
+  AM_MEDIA_TYPE type{};
+  if (FAILED(input->ConnectionMediaType(&type))) return true;  // not connected: nothing arrives
+  const BITMAPINFOHEADER* header = media::VideoBitmapHeader(type);
+  const bool converts =
+      header && CVDRendGraphImpl::ConvertsFrames(*reinterpret_cast<const BitmapInfoHeader*>(header));
+  if (!converts) {
+    LogMessage("VD Render connected with frames that cannot be converted!  biCompression=0x%x",
+               header ? static_cast<unsigned>(header->biCompression) : 0u);
+  }
+  FreeMediaType(type);
+  return converts;
+}
+
+}  // namespace
+
 // ---- running object table and graph file ----
 
 HRESULT AddGraphToRot(IUnknown* graph, DWORD* cookie) {
@@ -263,6 +311,12 @@ HResult CVDRendGraphImpl::RenderCaptureStream(uint32_t width, uint32_t height, i
   if (FAILED(r)) {
     r = captureBuilder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, captureFilter.get(),
                                      nullptr, renderFilter.get());
+  }
+  // The builder may have connected the renderer through a Smart Tee in the camera's own
+  // format; frames the pipeline would drop make no graph.
+  if (SUCCEEDED(r) && renderFilter && !RendererFramesConvert(renderFilter.get())) {
+    RemoveUpstreamFilters(graph.get(), renderFilter.get(), captureFilter.get());
+    r = E_FAIL;
   }
   return r;
 }

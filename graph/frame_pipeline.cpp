@@ -77,6 +77,11 @@ int32_t CVDRendGraphImpl::SampleCallback(const BitmapInfoHeader* header, const u
   return 0;
 }
 
+bool CVDRendGraphImpl::ConvertsFrames(const BitmapInfoHeader& header) {
+  const FrameAction action = ActionFor(header);
+  return action != FrameAction::Mjpeg && action != FrameAction::Reject;
+}
+
 HResult CVDRendGraphImpl::ProcessSample(const BitmapInfoHeader* header, const uint8_t* data,
                                         uint32_t length) {
   if (!header || !data || length == 0) return kEFail;

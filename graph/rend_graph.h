@@ -113,6 +113,8 @@ class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
   static int32_t SampleCallback(const BitmapInfoHeader* header, const uint8_t* data,
                                 uint32_t length, void* context);
   HResult ProcessSample(const BitmapInfoHeader* header, const uint8_t* data, uint32_t length);
+  // Whether ProcessSample takes frames of this code and bit count (converted or as they are).
+  static bool ConvertsFrames(const BitmapInfoHeader& header);
   void EnsureConversionBuffer(const BitmapInfoHeader* header);
   void FreeConversionBuffer();
   int32_t DeliverFrame(const BitmapInfoHeader* header, const uint8_t* data, uint32_t length);

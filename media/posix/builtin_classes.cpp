@@ -12,6 +12,7 @@ const BuiltinClass* BuiltinClasses() {
       {&CLSID_CaptureGraphBuilder2, CreateCaptureGraphBuilder},
       {&CLSID_MemoryAllocator, CreateMemoryAllocator},
       {&CLSID_SystemClock, CreateSystemClock},
+      {&CLSID_SmartTee, CreateSmartTee},
       {&CLSID_SystemDeviceEnum, ::CreateSystemDeviceEnum},
       {nullptr, nullptr},
   };

@@ -20,5 +20,6 @@ HRESULT CreateFilterGraph(REFIID iid, void** ppv);
 HRESULT CreateCaptureGraphBuilder(REFIID iid, void** ppv);
 HRESULT CreateMemoryAllocator(REFIID iid, void** ppv);
 HRESULT CreateSystemClock(REFIID iid, void** ppv);
+HRESULT CreateSmartTee(REFIID iid, void** ppv);
 
 }  // namespace media

@@ -1,6 +1,7 @@
 // The capture graph builder on Linux: pins found by direction, category (asked through the
 // pin's IKsPropertySet), major type, connection and index; interfaces found on a filter, its
-// pins and what lies up- or downstream; streams rendered by direct connection.
+// pins and what lies up- or downstream; streams rendered by direct connection, a preview
+// through a Smart Tee when the filter has a capture pin only.
 #include "media/posix/builtin_classes.h"
 #include "media/posix/com_object.h"
 #include "media/posix/pin_util.h"
@@ -150,6 +151,8 @@ class CaptureGraphBuilder final : public ComObject<ICaptureGraphBuilder2> {
     });
   }
 
+  // A preview asked of a filter without a preview pin is rendered from its capture pin
+  // through a Smart Tee (VFW_S_NOPREVIEWPIN); the tee leaves again when that fails.
   HRESULT STDMETHODCALLTYPE RenderStream(const GUID* category, const GUID* type, IUnknown* source,
                                          IBaseFilter* intermediate, IBaseFilter* sink) override {
     if (!source) return E_POINTER;
@@ -157,18 +160,20 @@ class CaptureGraphBuilder final : public ComObject<ICaptureGraphBuilder2> {
       HRESULT hr = EnsureGraph();
       if (FAILED(hr)) return hr;
       ComPtr<IPin> out;
+      ComPtr<IBaseFilter> tee;
       hr = FindMatchingPin(source, PINDIR_OUTPUT, category, type, TRUE, 0, &out);
-      if (FAILED(hr)) return hr == E_POINTER ? hr : E_FAIL;
-      if (!sink) return graph_->Render(out.get());  // the default renderer: the graph's choice
-      if (intermediate) {
-        hr = ConnectToFirstFreeInput(out.get(), intermediate);
+      if (hr == E_POINTER) return hr;
+      if (FAILED(hr)) {
+        if (!category || *category != PIN_CATEGORY_PREVIEW) return E_FAIL;
+        hr = InsertSmartTee(source, type, &tee, &out);
         if (FAILED(hr)) return hr;
-        ComPtr<IPin> next;
-        hr = FindMatchingPin(intermediate, PINDIR_OUTPUT, nullptr, nullptr, TRUE, 0, &next);
-        if (FAILED(hr)) return E_FAIL;
-        out = next;
       }
-      return ConnectToFirstFreeInput(out.get(), sink);
+      hr = ConnectOnwards(out.get(), intermediate, sink);
+      if (tee) {
+        if (FAILED(hr)) graph_->RemoveFilter(tee.get());
+        return FAILED(hr) ? hr : VFW_S_NOPREVIEWPIN;
+      }
+      return hr;
     });
   }
 
@@ -204,6 +209,46 @@ class CaptureGraphBuilder final : public ComObject<ICaptureGraphBuilder2> {
   HRESULT EnsureGraph() {
     if (graph_) return S_OK;
     return CreateFilterGraph(IID_IGraphBuilder, graph_.putVoid());
+  }
+
+  // From `out` through `intermediate` (if any) to `sink`; without a sink, the graph's choice.
+  HRESULT ConnectOnwards(IPin* out, IBaseFilter* intermediate, IBaseFilter* sink) {
+    if (!sink) return graph_->Render(out);
+    ComPtr<IPin> next(out);
+    if (intermediate) {
+      HRESULT hr = ConnectToFirstFreeInput(out, intermediate);
+      if (FAILED(hr)) return hr;
+      hr = FindMatchingPin(intermediate, PINDIR_OUTPUT, nullptr, nullptr, TRUE, 0, &next);
+      if (FAILED(hr)) return E_FAIL;
+    }
+    return ConnectToFirstFreeInput(next.get(), sink);
+  }
+
+  // A Smart Tee added behind the unconnected capture pin of `source` (a filter), with its
+  // preview pin in *preview. E_FAIL without such a pin.
+  HRESULT InsertSmartTee(IUnknown* source, const GUID* type, ComPtr<IBaseFilter>* tee, ComPtr<IPin>* preview) {
+    ComPtr<IBaseFilter> filter;
+    if (FAILED(source->QueryInterface(IID_IBaseFilter, filter.putVoid())) || !filter) return E_FAIL;
+    ComPtr<IPin> capture;
+    if (FAILED(FindMatchingPin(filter.get(), PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, type, TRUE, 0, &capture))) {
+      return E_FAIL;
+    }
+    ComPtr<IBaseFilter> made;
+    HRESULT hr = CreateSmartTee(IID_IBaseFilter, made.putVoid());
+    if (FAILED(hr)) return hr;
+    hr = graph_->AddFilter(made.get(), u"Smart Tee");
+    if (FAILED(hr)) return hr;
+    ComPtr<IPin> input, out;
+    hr = made->FindPin(u"Input", input.put());
+    if (SUCCEEDED(hr)) hr = graph_->ConnectDirect(capture.get(), input.get(), nullptr);
+    if (SUCCEEDED(hr)) hr = made->FindPin(u"Preview", out.put());
+    if (FAILED(hr)) {
+      graph_->RemoveFilter(made.get());
+      return hr;
+    }
+    *tee = made;
+    *preview = out;
+    return S_OK;
   }
 
   // Direct connection to the first unconnected input pin of `filter` that accepts it.

@@ -1,6 +1,6 @@
 // The stand-in filters in graphs built by the graph manager: camera -> "VD Render" for every
 // subtype, SetFormat, sample times, stop, faults and device loss, the MJPEG decoder between
-// them, pin categories, the tuner, and many build-run-stop cycles.
+// them, pin categories, the Smart Tee of a preview, the tuner, and many build-run-stop cycles.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -398,6 +398,38 @@ TEST_F(CameraGraph, PinsReportTheirCategoriesAndThePreviewPinRenders) {
   ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
   EXPECT_TRUE(sink.WaitFor(1));
   graph.control->Stop();
+}
+
+// A preview of a camera with a capture pin only goes through a Smart Tee the builder adds
+// behind that pin; its preview pin hands the renderer the camera's frames as they are, without
+// sample times.
+TEST_F(CameraGraph, APreviewOfACaptureOnlyCameraGoesThroughASmartTee) {
+  Build("caps=UYVY:64x48@200000");
+  ComPtr<ICaptureGraphBuilder2> builder;
+  ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
+                             builder.putVoid()),
+            S_OK);
+  ASSERT_EQ(builder->SetFiltergraph(graph.builder.get()), S_OK);
+  EXPECT_EQ(builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera.get(), nullptr, render.get()),
+            VFW_S_NOPREVIEWPIN);
+  ComPtr<IPin> teeInput, teePreview;
+  ASSERT_EQ(test::FindPin(camera.get(), PINDIR_OUTPUT)->ConnectedTo(teeInput.put()), S_OK);
+  ASSERT_EQ(test::FindPin(render.get(), PINDIR_INPUT)->ConnectedTo(teePreview.put()), S_OK);
+  PIN_INFO info{};
+  ASSERT_EQ(teeInput->QueryPinInfo(&info), S_OK);
+  ComPtr<IBaseFilter> tee = ComPtr<IBaseFilter>::Attach(info.pFilter);
+  CLSID clsid{};
+  ASSERT_EQ(tee->GetClassID(&clsid), S_OK);
+  EXPECT_TRUE(clsid == CLSID_SmartTee);
+  EXPECT_TRUE(teePreview.get() == test::FindPin(tee.get(), PINDIR_OUTPUT, 1).get());
+  ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+  ASSERT_TRUE(sink.WaitFor(2));
+  graph.control->Stop();
+  const test::Frame frame = sink.Frames().back();
+  EXPECT_EQ(frame.header.biCompression, 0x59565955u);  // 'UYVY'
+  EXPECT_EQ(frame.header.biWidth, 64);
+  EXPECT_EQ(frame.bytes.size(), 64u * 2 * 48);
+  EXPECT_FALSE(frame.timed);
 }
 
 TEST_F(CameraGraph, ATunerAnswersUpstreamOfTheCameraAndIKsObjectFollowsTheConfiguration) {

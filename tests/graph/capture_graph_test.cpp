@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "media/running_object_table.h"
+#include "media/vd_filters.h"
 #include "platform/environment.h"
 #include "platform/file.h"
 #include "platform/subprocess.h"
@@ -163,6 +165,17 @@ std::vector<std::string> Chain(IGraphBuilder* graph) {
   return names;
 }
 
+// The names of every filter in the graph, sorted.
+std::vector<std::string> Filters(IGraphBuilder* graph) {
+  std::vector<std::string> names;
+  media::ComPtr<IEnumFilters> filters;
+  if (FAILED(graph->EnumFilters(filters.put())) || !filters) return names;
+  media::ComPtr<IBaseFilter> filter;
+  while (filters->Next(1, filter.put(), nullptr) == S_OK && filter) names.push_back(FilterName(filter.get()));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 bool InGraph(IGraphBuilder* graph, const char16_t* name) {
   media::ComPtr<IBaseFilter> filter;
   return SUCCEEDED(graph->FindFilterByName(media::AsOle(name), filter.put())) && filter;
@@ -260,13 +273,123 @@ TEST_F(RealGraphTest, CameraWithoutKsObjectFailsWithTheQueryResultAfterRunning) 
   }
 }
 
+// Without a working decoder the builder's fallback connects the renderer through a Smart Tee
+// in MJPG, which the pipeline would drop: the build fails and takes the tee out again.
 TEST_F(RealGraphTest, DecoderWithoutOutputPinIsRemovedFromTheGraph) {
-  Setting("DecoderOutputPin", 0);
-  Camera("caps=MJPG:640x480");
-  graph_->BuildGraph(640, 480);
-  ASSERT_TRUE(graph_->graph);
-  EXPECT_FALSE(InGraph(graph_->graph.get(), u"Quillon MJPEG Decoder"));
-  EXPECT_FALSE(graph_->decoderFilter && GetFilterGraphBuilder(graph_->decoderFilter.get()));
+  test::SetDword("SOFTWARE\\Quillon\\OruVCapture\\", "Log", 1);
+  const struct Case {
+    const char* name;
+    const char* setting;
+  } cases[] = {{"decoder without output pin", "DecoderOutputPin"}, {"no decoder", "DecoderClasses"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ClearFilterSettings();
+    Setting(c.setting, 0);
+    Camera("caps=MJPG:640x480");
+    EXPECT_TRUE(FAILED(graph_->BuildGraph(640, 480)));
+    ASSERT_TRUE(graph_->graph);
+    EXPECT_EQ(Filters(graph_->graph.get()), (std::vector<std::string>{"VD Render", "Video Capture"}));
+    EXPECT_FALSE(graph_->decoderFilter && GetFilterGraphBuilder(graph_->decoderFilter.get()));
+    graph_->StopGraph();
+  }
+  const std::string log = test::ReadBytes(test::NativeFile("c:\\QuillonVCapture.log")).value_or("");
+  const std::string refused = "VD Render connected with frames that cannot be converted!  biCompression=0x47504a4d";
+  size_t count = 0;
+  for (size_t at = log.find(refused); at != std::string::npos; at = log.find(refused, at + 1)) ++count;
+  EXPECT_EQ(count, 2u);
+}
+
+// The system's capture graph builder, except that it finds no pin, so RenderCaptureStream
+// renders through RenderStream.
+class BuilderWithoutPins final : public ICaptureGraphBuilder2 {
+ public:
+  explicit BuilderWithoutPins(ICaptureGraphBuilder2* inner) : inner_(inner) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder* g) override { return inner_->SetFiltergraph(g); }
+  HRESULT STDMETHODCALLTYPE GetFiltergraph(IGraphBuilder** g) override { return inner_->GetFiltergraph(g); }
+  HRESULT STDMETHODCALLTYPE SetOutputFileName(const GUID* t, LPCOLESTR f, IBaseFilter** m, IFileSinkFilter** s) override {
+    return inner_->SetOutputFileName(t, f, m, s);
+  }
+  HRESULT STDMETHODCALLTYPE FindInterface(const GUID* c, const GUID* t, IBaseFilter* f, REFIID iid, void** out) override {
+    return inner_->FindInterface(c, t, f, iid, out);
+  }
+  HRESULT STDMETHODCALLTYPE RenderStream(const GUID* c, const GUID* t, IUnknown* s, IBaseFilter* i, IBaseFilter* r) override {
+    return inner_->RenderStream(c, t, s, i, r);
+  }
+  HRESULT STDMETHODCALLTYPE ControlStream(const GUID* c, const GUID* t, IBaseFilter* f, REFERENCE_TIME* a,
+                                          REFERENCE_TIME* b, WORD x, WORD y) override {
+    return inner_->ControlStream(c, t, f, a, b, x, y);
+  }
+  HRESULT STDMETHODCALLTYPE AllocCapFile(LPCOLESTR f, DWORDLONG n) override { return inner_->AllocCapFile(f, n); }
+  HRESULT STDMETHODCALLTYPE CopyCaptureFile(LPOLESTR a, LPOLESTR b, int e, IAMCopyCaptureFileProgress* p) override {
+    return inner_->CopyCaptureFile(a, b, e, p);
+  }
+  HRESULT STDMETHODCALLTYPE FindPin(IUnknown*, PIN_DIRECTION, const GUID*, const GUID*, BOOL, int, IPin** pin) override {
+    *pin = nullptr;
+    return E_FAIL;
+  }
+
+ private:
+  ~BuilderWithoutPins() = default;
+  media::ComPtr<ICaptureGraphBuilder2> inner_;
+  std::atomic<ULONG> refs_{1};
+};
+
+int32_t STDMETHODCALLTYPE ToPipeline(const BITMAPINFOHEADER* header, const uint8_t* data, uint32_t length,
+                                     void* context) {
+  return CVDRendGraphImpl::SampleCallback(reinterpret_cast<const BitmapInfoHeader*>(header), data, length, context);
+}
+
+// A camera in a format the pipeline converts stays connected through the builder's Smart Tee,
+// and its frames reach the virtual camera.
+TEST_F(RealGraphTest, TheRenderStreamFallbackKeepsAFormatThePipelineConverts) {
+  Camera("caps=YUY2:320x240");
+  CVDRendGraphImpl& g = *graph_;
+  ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, g.graph.putVoid()),
+            S_OK);
+  media::ComPtr<ICaptureGraphBuilder2> system;
+  ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
+                             system.putVoid()),
+            S_OK);
+  g.captureBuilder = media::ComPtr<ICaptureGraphBuilder2>::Attach(new BuilderWithoutPins(system.get()));
+  ASSERT_EQ(g.captureBuilder->SetFiltergraph(g.graph.get()), S_OK);
+  ASSERT_EQ(g.GetCaptureDevice(g.captureFilter.put()), S_OK);
+  ASSERT_EQ(CoCreateInstance(vd::kClsidVDRender, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                             g.renderFilter.putVoid()),
+            S_OK);
+  ASSERT_EQ(g.graph->AddFilter(g.captureFilter.get(), OLESTR("Video Capture")), S_OK);
+  ASSERT_EQ(g.graph->AddFilter(g.renderFilter.get(), OLESTR("VD Render")), S_OK);
+
+  EXPECT_EQ(g.RenderCaptureStream(320, 240, 1), VFW_S_NOPREVIEWPIN);
+  const std::vector<std::string> chain = Chain(g.graph.get());
+  ASSERT_EQ(chain.size(), 3u);
+  EXPECT_EQ(chain.back(), "VD Render");
+  media::ComPtr<IBaseFilter> tee;
+  ASSERT_EQ(g.graph->FindFilterByName(media::AsOle(platform::Utf8ToUtf16(chain[1]).c_str()), tee.put()), S_OK);
+  CLSID clsid{};
+  ASSERT_EQ(tee->GetClassID(&clsid), S_OK);
+  EXPECT_TRUE(IsEqualGUID(clsid, CLSID_SmartTee));
+
+  media::ComPtr<IVDRenderCallback> callback;
+  ASSERT_EQ(g.renderFilter->QueryInterface(vd::kIidVDRenderCallback, callback.putVoid()), S_OK);
+  ASSERT_EQ(callback->SetCallback(&ToPipeline, &g), S_OK);
+  ASSERT_EQ(g.PrepareOutputFormat(320, 240), S_OK);
+  g.currentResolution.store(PackResolution(320, 240));
+  media::ComPtr<IMediaControl> control;
+  ASSERT_EQ(g.graph->QueryInterface(IID_IMediaControl, control.putVoid()), S_OK);
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  EXPECT_TRUE(FramesArrive(3));
+  control.reset();
+  g.StopGraph();
 }
 
 // The camera reports its loss after three frames went through the renderer; none of them
