@@ -37,23 +37,28 @@ void ReadDevicePath(IMoniker* moniker, char16_t* path) {
   CoTaskMemFree(name);
 }
 
-// "FriendlyName" from the moniker's property bag, cut to 259 characters; empty when it
-// cannot be read.
-void ReadFriendlyName(IMoniker* moniker, char16_t* friendly) {
-  friendly[0] = u'\0';
+// "FriendlyName" from the moniker's property bag; empty when there is none.
+void ReadDeviceFriendlyName(IMoniker* moniker, char16_t* friendly) {
   media::ComPtr<IPropertyBag> bag;
-  if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.putVoid())) || !bag) return;
+  if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.putVoid()))) bag.reset();
+  ReadFriendlyName(bag.get(), friendly);
+}
+
+}  // namespace
+
+void ReadFriendlyName(IPropertyBag* bag, char16_t* friendly) {
+  friendly[0] = u'\0';
+  if (!bag) return;
   VARIANT value;
-  VariantInit(&value);
+  VariantInit(&value);  // sets vt only: the string slot is whatever the stack held
   value.vt = VT_BSTR;
+  value.bstrVal = nullptr;  // a bag that fails leaves it, and VariantClear frees it
   if (SUCCEEDED(bag->Read(OLESTR("FriendlyName"), &value, nullptr)) && value.vt == VT_BSTR &&
       value.bstrVal) {
     CopyCut(friendly, kDevicePathChars, media::AsUtf16(value.bstrVal));
   }
   VariantClear(&value);
 }
-
-}  // namespace
 
 bool ContainsIgnoreCase(const char16_t* text, const char16_t* part) {
   if (!text || !part) return false;
@@ -145,7 +150,7 @@ bool EnumerateCaptureDevices(const DeviceAllowList& allowList,
     }
     if (!IsDeviceAllowed(allowList, candidate.devicePath)) continue;
     char16_t friendly[kDevicePathChars];
-    ReadFriendlyName(moniker.get(), friendly);
+    ReadDeviceFriendlyName(moniker.get(), friendly);
     WriteLogLine(platform::Utf16ToUtf8(friendly).c_str());
     if (IsOwnVirtualDevice(friendly)) continue;
     media::ComPtr<IBaseFilter> filter;

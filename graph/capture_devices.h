@@ -37,6 +37,10 @@ bool MatchesAllowList(const DeviceAllowList& allowList, const char16_t* path);
 // MatchesAllowList when the list is switched on, else true.
 bool IsDeviceAllowed(const DeviceAllowList& allowList, const char16_t* path);
 
+// "FriendlyName" from a device's property bag into `friendly` (kDevicePathChars units), cut
+// to 259 characters; empty without a bag or when it cannot be read.
+void ReadFriendlyName(IPropertyBag* bag, char16_t* friendly);
+
 // Puts `filter` into a scratch graph and looks upstream of it for IAMTVTuner: 1 for a tuner
 // (or when the scratch graph cannot be set up past its first step), 0 when usable.
 int ProbeCaptureDevice(IBaseFilter* filter);

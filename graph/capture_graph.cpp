@@ -267,6 +267,8 @@ HResult CVDRendGraphImpl::AddMjpegDecoder() {
 
 HResult CVDRendGraphImpl::RenderCaptureStream(uint32_t width, uint32_t height, int32_t allowExplicit) {
   if (!captureBuilder) return E_FAIL;
+  // The builder's FindInterface and FindPin need a source (Wine's dereference it).
+  if (!captureFilter) return E_POINTER;
   int32_t isMjpg = 0;
   media::ComPtr<IAMStreamConfig> config;
   HRESULT r = captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, captureFilter.get(),

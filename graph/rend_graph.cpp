@@ -36,11 +36,13 @@ int32_t CThreadBase::Start() {
   return 1;
 }
 
-void CThreadBase::Stop() {
+bool CThreadBase::Stop() {
+  bool forced = false;
   if (threadHandle) {
     const uint32_t id = threadId.load();
     if (id) platform::PostThreadMessageTo(id, platform::kQuitMessage, 0, 0);
     if (platform::WaitThread(threadHandle, kStopGraceMs) != platform::kWaitObject0) {
+      forced = true;
       platform::TerminateThread(threadHandle, 0);
       // The forced end takes effect at the thread's next wait; give it that long.
       platform::WaitThread(threadHandle, kStopGraceMs);
@@ -49,6 +51,7 @@ void CThreadBase::Stop() {
   }
   threadHandle = nullptr;
   threadId.store(0);
+  return forced;
 }
 
 uint32_t CThreadBase::ThreadEntry(void* self) {
@@ -108,8 +111,8 @@ int32_t CVDRendGraphImpl::InitializeSteps(int32_t /*reserved*/) {
 
 int32_t CVDRendGraphImpl::UninitializeSteps() {
   if (running.exchange(0) == 0) return 1;
-  Stop();
-  StopGraph();
+  const bool forcedEnd = Stop();
+  StopGraphAfterWorker(forcedEnd);
   vcam.OruVCapSetWorkMode(WORKMODE_IDLE);
   closeDeviceEvent.reset();
   deviceEvent.reset();
@@ -345,6 +348,37 @@ HResult CVDRendGraphImpl::HandleGraphEvent() {
   return last;
 }
 
+bool CVDRendGraphImpl::StopGraphAfterWorker(bool forcedEnd) {
+  if (!forcedEnd) {
+    StopGraph();
+    return true;
+  }
+  // Only the worker takes the lock, and it had Stop's second wait to end: a lock still held
+  // now is held by a thread that never lets go of it (on Linux the forced end unwinds the
+  // worker, which frees it).
+  std::unique_lock<std::recursive_mutex> lock(graphLock, std::try_to_lock);
+  if (!lock.owns_lock()) {
+    AbandonGraph();
+    return false;
+  }
+  StopGraph();  // takes the lock once more (it is recursive)
+  return true;
+}
+
+void CVDRendGraphImpl::AbandonGraph() {
+  LogMessage("The worker thread was ended holding the graph lock: the capture graph is left as it is");
+  graphAbandoned.store(true);
+  currentResolution.store(0);  // frames still delivered are dropped
+  // Released, any of them could wait for a lock the dead thread holds.
+  mediaEvent.detach();
+  decoderFilter.detach();
+  renderFilter.detach();
+  captureFilter.detach();
+  captureBuilder.detach();
+  graph.detach();
+  rotCookie = 0;  // the table keeps its entry: revoking it releases the graph
+}
+
 void CVDRendGraphImpl::ReleaseResources() {
   currentResolution.store(0);
   FreeConversionBuffer();
@@ -395,5 +429,7 @@ void ReleaseRendGraphObject(IRendGraph** graph) {
     std::lock_guard<std::mutex> g(h.lock);
     ours = h.objects.erase(object) == 1;
   }
-  if (ours) platform::GuardedVoid([object] { delete static_cast<CVDRendGraphImpl*>(object); });
+  auto* impl = static_cast<CVDRendGraphImpl*>(object);
+  // An abandoned graph may still call back into the object: it is kept, as the graph is.
+  if (ours && !impl->graphAbandoned.load()) platform::GuardedVoid([impl] { delete impl; });
 }

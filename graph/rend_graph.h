@@ -28,8 +28,8 @@ class CThreadBase {
   // Creates the thread suspended, raises its priority and lets it go; 0 on failure.
   int32_t Start();
   // Posts WM_QUIT, waits up to 5000 ms, terminates the thread when it has not ended, and
-  // clears handle and identifier.
-  void Stop();
+  // clears handle and identifier. True when the thread had to be terminated.
+  bool Stop();
 
   platform::ThreadObject* threadHandle = nullptr;
   std::atomic<uint32_t> threadId{0};
@@ -95,6 +95,14 @@ class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
   HResult BuildGraph(uint32_t width, uint32_t height);
   // Under the graph lock: pin object 0 to the virtual camera, then TearDownGraph.
   void StopGraph();
+  // Uninitialize's StopGraph, after the worker was stopped (`forcedEnd`: by TerminateThread).
+  // A worker ended by force may have died holding the graph lock (on Windows nothing unwinds
+  // it), and with it the locks of the DirectShow objects it was calling: when the lock is
+  // still held, the graph is left as it is (AbandonGraph) and false returned.
+  bool StopGraphAfterWorker(bool forcedEnd);
+  // Lets go of the graph without calling into it: its references are dropped unreleased, the
+  // running-object-table entry stays, and the pipeline takes no more frames. Logged.
+  void AbandonGraph();
   // Unregisters, stops (aborting the plug-in when the stop succeeded, frameInterval back to
   // its default) and releases the graph; currentResolution 0.
   void TearDownGraph();
@@ -175,6 +183,9 @@ class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
   VirtualCameraLibrary vcam;
   // Not owned; null (DirectShow) unless a test installs a stand-in.
   CaptureGraphBackend* captureGraph = nullptr;
+  // Set when Uninitialize had to leave the graph as it is: its renderer may still hold the
+  // object's address as its callback context, so ReleaseRendGraph keeps the object.
+  std::atomic<bool> graphAbandoned{false};
   // The diagnostic graph file.
   const char16_t* graphFilePath = u"C:\\VLM.grf";
   // The plug-in's file name, and the pause between failed opens of the virtual camera.

@@ -456,6 +456,7 @@ HRESULT StgCreateDocfile(const OLECHAR* pwcsName, DWORD grfMode, DWORD reserved,
 HRESULT StgOpenStorage(const OLECHAR* pwcsName, IStorage* pstgPriority, DWORD grfMode, SNB snbExclude,
                        DWORD reserved, IStorage** ppstgOpen);
 
+// Sets vt to VT_EMPTY and leaves the rest of the variant as it was, as on Windows.
 void VariantInit(VARIANT* pvarg);
 // Frees a string, releases an interface; the variant becomes VT_EMPTY.
 HRESULT VariantClear(VARIANT* pvarg);

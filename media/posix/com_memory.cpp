@@ -82,9 +82,11 @@ HRESULT StgOpenStorage(const OLECHAR*, IStorage*, DWORD, SNB, DWORD, IStorage** 
   return STG_E_UNIMPLEMENTEDFUNCTION;
 }
 
+// As documented for Win32: the type becomes VT_EMPTY and nothing else is touched, so the
+// value slots keep whatever they held (a caller that sets vt to VT_BSTR must also set
+// bstrVal before anything may clear the variant).
 void VariantInit(VARIANT* pvarg) {
   if (!pvarg) return;
-  std::memset(pvarg, 0, sizeof(*pvarg));
   pvarg->vt = VT_EMPTY;
 }
 

@@ -563,8 +563,9 @@ HRESULT CameraFilter::Load(IPropertyBag* bag, IErrorLog* log) {
       if (pin->IsConnected()) return VFW_E_WRONG_STATE;
     std::string text;
     VARIANT value;
-    VariantInit(&value);
+    VariantInit(&value);  // sets vt only
     value.vt = VT_BSTR;
+    value.bstrVal = nullptr;  // what VariantClear frees when the bag writes nothing
     if (SUCCEEDED(bag->Read(OLESTR("Config"), &value, log)) && value.vt == VT_BSTR)
       text = Narrow(value.bstrVal);
     VariantClear(&value);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -76,6 +77,82 @@ TEST(CaptureDevices, AllowListMatchesFragmentsAnywhereInThePath) {
     const DeviceAllowList allowList{c.enabled, c.list};
     EXPECT_EQ(MatchesAllowList(allowList, c.path), c.matches);
     EXPECT_EQ(IsDeviceAllowed(allowList, c.path), c.allowed);
+  }
+}
+
+// A property bag that remembers the variant each Read was handed, and then either fails
+// without writing to it or answers a string.
+class InspectingBag final : public IPropertyBag {
+ public:
+  explicit InspectingBag(const char16_t* answer) : answer_(answer) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IPropertyBag)) return E_NOINTERFACE;
+    *out = static_cast<IPropertyBag*>(this);
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }  // lives on the test's stack
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
+    if (!name || !value) return E_POINTER;
+    ++reads;
+    seenType = value->vt;
+    // A string slot is only looked at when the type says there is one.
+    seenString = value->vt == VT_BSTR ? reinterpret_cast<uintptr_t>(value->bstrVal) : 0;
+    if (!answer_) {
+      // Fails, writing nothing. A caller that handed in a string it does not own would now
+      // free it in VariantClear; the type is emptied here so that the test reports that
+      // instead of the test program crashing on it.
+      if (seenString != 0) value->vt = VT_EMPTY;
+      return E_FAIL;
+    }
+    value->vt = VT_BSTR;
+    value->bstrVal = SysAllocString(media::AsOle(answer_));
+    return value->bstrVal ? S_OK : E_OUTOFMEMORY;
+  }
+  HRESULT STDMETHODCALLTYPE Write(LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
+
+  int reads = 0;
+  VARTYPE seenType = VT_NULL;
+  uintptr_t seenString = 1;
+
+ private:
+  const char16_t* answer_;
+};
+
+// Fills a stretch of the stack below the caller's frame with a pattern, so that a variable a
+// function called next leaves unset holds the pattern rather than what an earlier call left
+// there (often zero).
+[[gnu::noinline]] void DirtyTheStack() {
+  volatile unsigned char junk[8192];
+  for (size_t i = 0; i < sizeof junk; ++i) junk[i] = 0xA5;
+}
+
+// The name is read into a variant that holds nothing the caller could be made to free: a
+// bag that fails without writing leaves the name empty and nothing freed that was never
+// allocated. VariantInit promises to set the type only, as the Linux runtime's does (Wine's,
+// like recent Windows', zeroes the whole variant and so hides a missing string reset).
+TEST(CaptureDevices, FriendlyNameIsReadIntoAVariantHoldingNoString) {
+  struct Case {
+    const char* name;
+    const char16_t* answer;  // null: Read fails
+    std::u16string friendly;
+  } cases[] = {
+      {"Read fails", nullptr, u""},
+      {"Read answers", u"Desk camera", u"Desk camera"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    InspectingBag bag(c.answer);
+    char16_t friendly[kDevicePathChars];
+    friendly[0] = u'x';
+    DirtyTheStack();
+    ReadFriendlyName(&bag, friendly);
+    EXPECT_EQ(std::u16string(friendly), c.friendly);
+    EXPECT_EQ(bag.reads, 1);
+    EXPECT_TRUE(bag.seenType == VT_EMPTY || bag.seenType == VT_BSTR) << bag.seenType;
+    EXPECT_EQ(bag.seenString, 0u) << "Read was handed a string the caller does not own";
   }
 }
 

@@ -86,6 +86,59 @@ class FallbackBuilder final : public ICaptureGraphBuilder2 {
   }
 };
 
+// A capture filter without pins: the builder is asked about it, and nothing is found.
+class PinlessFilter final : public IBaseFilter {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IPersist) && !IsEqualGUID(iid, IID_IMediaFilter) &&
+        !IsEqualGUID(iid, IID_IBaseFilter)) {
+      return E_NOINTERFACE;
+    }
+    *out = static_cast<IBaseFilter*>(this);
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }  // lives on the test's stack
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Stop() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Pause() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetState(DWORD, FILTER_STATE* state) override {
+    if (!state) return E_POINTER;
+    *state = State_Stopped;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetSyncSource(IReferenceClock*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetSyncSource(IReferenceClock** clock) override {
+    if (!clock) return E_POINTER;
+    *clock = nullptr;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins** pins) override {
+    if (!pins) return E_POINTER;
+    *pins = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE FindPin(LPCWSTR, IPin** pin) override {
+    if (!pin) return E_POINTER;
+    *pin = nullptr;
+    return VFW_E_NOT_FOUND;
+  }
+  HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO* info) override {
+    if (!info) return E_POINTER;
+    *info = FILTER_INFO{};
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph*, LPCWSTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE QueryVendorInfo(LPWSTR* info) override {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    return E_NOTIMPL;
+  }
+};
+
 TEST(CaptureGraph, WithoutAPinTheStreamIsRenderedInterleavedThenAsVideo) {
   const HRESULT cannot = static_cast<HRESULT>(0x80040217L);  // VFW_E_CANNOT_CONNECT
   const HRESULT other = static_cast<HRESULT>(0x80040207L);
@@ -108,12 +161,15 @@ TEST(CaptureGraph, WithoutAPinTheStreamIsRenderedInterleavedThenAsVideo) {
     SCOPED_TRACE(c.name);
     FallbackBuilder builder;
     builder.renderResults = c.renderResults;
+    PinlessFilter camera;
     CVDRendGraphImpl graph;
     graph.captureBuilder = media::ComPtr<ICaptureGraphBuilder2>(&builder);
+    graph.captureFilter = media::ComPtr<IBaseFilter>(&camera);
     EXPECT_EQ(graph.RenderCaptureStream(640, 480, 1), c.result);
     std::vector<std::string> expected = searches;
     expected.insert(expected.end(), c.renders.begin(), c.renders.end());
     EXPECT_EQ(builder.calls, expected);
+    graph.captureFilter.reset();
     graph.captureBuilder.reset();
   }
 }
@@ -121,6 +177,18 @@ TEST(CaptureGraph, WithoutAPinTheStreamIsRenderedInterleavedThenAsVideo) {
 TEST(CaptureGraph, RenderingWithoutACaptureGraphBuilderFails) {
   CVDRendGraphImpl graph;
   EXPECT_EQ(graph.RenderCaptureStream(640, 480, 1), E_FAIL);
+}
+
+// The system's builder takes the source for granted (Wine's FindPin and FindInterface
+// dereference it): without a capture filter nothing is asked of the builder.
+TEST(CaptureGraph, RenderingWithoutACaptureFilterIsRefusedBeforeTheBuilderIsAsked) {
+  FallbackBuilder builder;
+  builder.renderResults = {S_OK, S_OK};
+  CVDRendGraphImpl graph;
+  graph.captureBuilder = media::ComPtr<ICaptureGraphBuilder2>(&builder);
+  EXPECT_EQ(graph.RenderCaptureStream(640, 480, 1), E_POINTER);
+  EXPECT_EQ(builder.calls, std::vector<std::string>{});
+  graph.captureBuilder.reset();
 }
 
 TEST(CaptureGraph, PinAndGraphOperationsRejectNullArguments) {

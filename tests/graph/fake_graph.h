@@ -63,7 +63,7 @@ class FakeGraph final : public CaptureGraphBackend {
   ~FakeGraph() override { StopStreaming(); }
 
   HResult BuildGraph(CVDRendGraphImpl& owner, uint32_t width, uint32_t height) override {
-    WaitWhileHeld();
+    WaitWhileHeld(Hold::Build);
     owner.StopGraph();
     std::lock_guard lock(owner.graphLock);
     ++builds;
@@ -74,6 +74,7 @@ class FakeGraph final : public CaptureGraphBackend {
     const HResult r = owner.PrepareOutputFormat(width, height);
     if (r < 0) return r;
     owner.mediaEvent = media::ComPtr<IMediaEvent>(&mediaEvent_);
+    WaitWhileHeld(Hold::Run);  // where the camera is started, under the graph lock
     owner.vcam.OruVCapSetDevicePinObj(0x1234);
     running_ = true;
     StartStreaming(owner);
@@ -84,6 +85,7 @@ class FakeGraph final : public CaptureGraphBackend {
     std::lock_guard lock(owner.graphLock);
     owner.vcam.OruVCapSetDevicePinObj(0);
     if (running_) {
+      WaitWhileHeld(Hold::Stop);  // where the camera is stopped, under the graph lock
       StopStreaming();
       owner.AbortFramePlugin();
       owner.frameInterval = kDefaultFrameInterval;
@@ -123,12 +125,24 @@ class FakeGraph final : public CaptureGraphBackend {
                                    [&] { return eventsTaken.load() >= count; });
   }
 
+  // Where a hold stops the worker: a build at its start (before the graph lock), or, under
+  // the graph lock, the camera's start in a build or its stop in StopGraph of a running
+  // graph, as a camera driver that hangs in Run or Stop would.
+  enum class Hold { None, Build, Run, Stop };
+
   // From now on a build waits at its start until ReleaseBuilds; WaitBuildHeld answers once
   // one is waiting there. The wait is a platform event wait, where a forced end of the
   // thread (Stop after its grace period) can take effect.
-  void HoldBuilds() { buildsGo_.Reset(); }
+  void HoldBuilds() { HoldAt(Hold::Build); }
   bool WaitBuildHeld() { return buildHeld_.Wait(60000) == platform::kWaitObject0; }
   void ReleaseBuilds() { buildsGo_.Set(); }
+  // The same at `where`; under the graph lock only the first to arrive is held, so a later
+  // StopGraph of the same graph (Uninitialize's, after the worker was ended) goes through.
+  void HoldAt(Hold where) {
+    holdAt_ = where;
+    buildHeld_.Reset();
+    buildsGo_.Reset();
+  }
 
   // The frame the streaming thread hands on, `count` more times.
   void SetFrame(const BitmapInfoHeader& header, std::vector<uint8_t> bytes) {
@@ -180,14 +194,19 @@ class FakeGraph final : public CaptureGraphBackend {
     if (streamer_.joinable()) streamer_.join();
   }
 
-  void WaitWhileHeld() {
-    if (buildsGo_.Wait(0) == platform::kWaitObject0) return;
+  void WaitWhileHeld(Hold here) {
+    if (holdAt_.load() != here || buildsGo_.Wait(0) == platform::kWaitObject0) return;
+    if (here != Hold::Build) {
+      Hold expected = here;
+      if (!holdAt_.compare_exchange_strong(expected, Hold::None)) return;  // the first only
+    }
     buildHeld_.Set();
     buildsGo_.Wait(platform::kInfinite);
   }
 
   FakeMediaEvent<FakeGraph> mediaEvent_{*this};
   bool running_ = false;
+  std::atomic<Hold> holdAt_{Hold::None};
   platform::Event buildsGo_ = platform::Event::CreateLocal(true, true);
   platform::Event buildHeld_ = platform::Event::CreateLocal(true, false);
   std::mutex eventLock_;

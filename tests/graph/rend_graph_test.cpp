@@ -515,6 +515,91 @@ TEST_F(RendGraphTest, WorkerStuckPastTheGraceIsEndedAndEverythingReleasedOnce) {
   fake_.ReleaseBuilds();
 }
 
+// A camera driver that hangs in Run or Stop keeps the worker inside BuildGraph or StopGraph,
+// under the graph lock, past Stop's grace. On Windows TerminateThread ends it where it stands
+// and the lock stays held for good: Uninitialize then leaves the graph as it is, calls into
+// none of it, and says so in the log. On Linux the forced end unwinds the worker, which lets
+// go of the lock, and the graph is torn down as after any stop. Either way Uninitialize
+// returns, and everything else is released once.
+TEST_F(RendGraphTest, WorkerEndedInsideTheGraphLockDoesNotHangUninitialize) {
+  using Hold = test::FakeGraph::Hold;
+  struct Case {
+    const char* name;
+    Hold where;
+  } cases[] = {
+      {"camera hangs in Run", Hold::Run},
+      {"camera hangs in Stop", Hold::Stop},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Clean();
+    vcam_.Reset();
+    plugin_.Reset(test::PluginStandIn::kNormal);
+    MakeGraph();
+    test::SetDword("SOFTWARE\\Quillon\\OruVCapture\\", "Log", 1);
+    StartAndSettle();
+    if (c.where == Hold::Stop) {
+      OpenAt(320, 240);
+      fake_.HoldAt(Hold::Stop);
+      ASSERT_EQ(vcam_.ConsumerClose(), 1);  // packed 0: the worker stops the graph
+    } else {
+      fake_.HoldAt(Hold::Run);
+      ASSERT_EQ(vcam_.ConsumerOpen(320, 240, 0), 1);
+    }
+    ASSERT_TRUE(fake_.WaitBuildHeld());
+    const size_t mark = Mark();
+    const uint32_t stops = fake_.stops;
+
+    // On a thread of its own, so that a hang fails the test rather than the whole run.
+    struct Call {
+      CVDRendGraphImpl* graph;
+      std::atomic<int32_t> result{0};
+    };
+    auto* call = new Call{graph_.get()};
+    platform::UniqueThread uninitialize(platform::CreateThread(
+        [](void* p) -> uint32_t {
+          auto* c = static_cast<Call*>(p);
+          c->result = c->graph->Uninitialize();
+          return 0;
+        },
+        call, false, nullptr));
+    ASSERT_TRUE(uninitialize.get());
+    if (platform::WaitThread(uninitialize.get(), test::kWaitMs) != platform::kWaitObject0) {
+      // The object and the call stuck in it are left behind, so the suite can go on.
+      (void)graph_.release();
+      fake_.ReleaseBuilds();
+      FAIL() << "Uninitialize did not return within " << test::kWaitMs << " ms";
+    }
+    EXPECT_EQ(call->result.load(), 1);
+    delete call;
+
+    const std::string log = test::ReadBytes(test::NativeFile("c:\\QuillonVCapture.log")).value_or("");
+    const bool leftAsItIs = log.find("the capture graph is left as it is") != std::string::npos;
+    if (platform::kWindowsBuild) {
+      EXPECT_TRUE(leftAsItIs) << log;
+      EXPECT_EQ(vcam_.CallsFrom(mark), (Calls{"OruVCapSetWorkMode(0)"}));
+      EXPECT_EQ(fake_.stops.load(), stops);
+    } else {
+      EXPECT_FALSE(leftAsItIs) << log;
+      EXPECT_EQ(vcam_.CallsFrom(mark), (Calls{"OruVCapSetDevicePinObj(0)", "OruVCapSetWorkMode(0)"}));
+      EXPECT_EQ(fake_.stops.load(), stops + 1);
+    }
+    EXPECT_FALSE(graph_->mediaEvent);
+    EXPECT_EQ(graph_->threadHandle, nullptr);
+    EXPECT_EQ(graph_->threadId.load(), 0u);
+    EXPECT_EQ(graph_->currentResolution.load(), 0u);
+    EXPECT_FALSE(graph_->vcam.IsLoaded());
+    EXPECT_FALSE(graph_->closeDeviceEvent.valid());
+    EXPECT_EQ(graph_->outputBuffer, nullptr);
+    EXPECT_EQ(graph_->pluginModule, nullptr);
+    EXPECT_EQ(plugin_.Uninits(), 1u);
+    const size_t again = Mark();
+    EXPECT_EQ(graph_->Uninitialize(), 1);
+    EXPECT_EQ(vcam_.CallsFrom(again), Calls{});
+    fake_.ReleaseBuilds();
+  }
+}
+
 TEST_F(RendGraphTest, ExceptionInTheLoopClosesAndReopensTheCamera) {
   StartAndSettle();
   fake_.throwOnStatus = true;
@@ -629,6 +714,19 @@ TEST(RendGraphExports, ReleaseFreesOnlyAnObjectCreateHandedOutAndOnlyOnce) {
   release(&foreign);
   EXPECT_EQ(foreign, nullptr);
   EXPECT_EQ(local.Uninitialize(), 1);
+}
+
+// A graph left as it is may still call back into its object (the renderer holds its
+// address), so release keeps such an object; AddressSanitizer sees a freed one read here.
+TEST(RendGraphExports, ReleaseKeepsAnObjectWhoseGraphWasLeftAsItIs) {
+  IRendGraph* graph = nullptr;
+  ASSERT_EQ(CreateRendGraphObject(&graph), 1);
+  auto* object = static_cast<CVDRendGraphImpl*>(graph);
+  object->graphAbandoned = true;
+  ReleaseRendGraphObject(&graph);
+  EXPECT_EQ(graph, nullptr);
+  EXPECT_TRUE(object->graphAbandoned.load());
+  delete object;
 }
 
 }  // namespace

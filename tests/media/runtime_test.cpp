@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 #include <thread>
@@ -217,6 +218,19 @@ TEST_F(RuntimeTest, StringsAndVariants) {
   ASSERT_EQ(S_OK, VariantCopy(scoped.get(), &copy));
   VariantClear(&copy);
   EXPECT_EQ(0u, SysStringLen(nullptr));
+}
+
+// As on Windows, VariantInit sets the type and nothing else: a caller that then makes the
+// variant a string must set the string too.
+TEST_F(RuntimeTest, VariantInitSetsTheTypeOnly) {
+  VARIANT v;
+  std::memset(&v, 0xA5, sizeof v);
+  VariantInit(&v);
+  EXPECT_EQ(VT_EMPTY, v.vt);
+  EXPECT_EQ(0xA5A5u, v.wReserved1);
+  EXPECT_EQ(0xA5A5A5A5A5A5A5A5ull, v.ullVal);
+  EXPECT_EQ(S_OK, VariantClear(&v));  // an empty variant: nothing is freed
+  EXPECT_EQ(VT_EMPTY, v.vt);
 }
 
 TEST_F(RuntimeTest, Win32ErrorsAndStorage) {
