@@ -429,7 +429,9 @@ void ReleaseRendGraphObject(IRendGraph** graph) {
     std::lock_guard<std::mutex> g(h.lock);
     ours = h.objects.erase(object) == 1;
   }
+  // Not touched at all unless handed out and not yet released: it may be gone.
+  if (!ours) return;
   auto* impl = static_cast<CVDRendGraphImpl*>(object);
   // An abandoned graph may still call back into the object: it is kept, as the graph is.
-  if (ours && !impl->graphAbandoned.load()) platform::GuardedVoid([impl] { delete impl; });
+  if (!impl->graphAbandoned.load()) platform::GuardedVoid([impl] { delete impl; });
 }
