@@ -7,10 +7,9 @@
 
 #include "fuzz/fuzz_support.h"
 #include "ipc/tether_channel.h"
+#include "pixel/frame_format.h"
 
 namespace {
-
-uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24); }
 
 volatile uint32_t g_sink;
 
@@ -29,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::PrivateDirectory();
   constexpr size_t kFixed = 4 + 4 + 1 + sizeof(TetherMessageHeader);
   if (size < kFixed) return 0;
-  const uint32_t peerCapacity = Le32(data) % 8192;
-  const uint32_t ownCapacity = Le32(data + 4) % 8192;
+  const uint32_t peerCapacity = ReadLe32(data) % 8192;
+  const uint32_t ownCapacity = ReadLe32(data + 4) % 8192;
   const bool senderSide = (data[8] & 1) != 0;
   const uint8_t* written = data + 9;
   const size_t writtenBytes = size - 9;

@@ -18,21 +18,12 @@ constexpr const char16_t* kOwnVirtualDevices[] = {
 
 char16_t Fold(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
 
-// Copies at most capacity - 1 units of a terminated string and terminates the copy.
-void CopyCut(char16_t* out, uint32_t capacity, const char16_t* text) {
-  uint32_t i = 0;
-  if (text) {
-    for (; i + 1 < capacity && text[i]; ++i) out[i] = text[i];
-  }
-  out[i] = u'\0';
-}
-
 // The moniker's display name, cut to the device path's length; empty when it cannot be had.
 void ReadDevicePath(IMoniker* moniker, char16_t* path) {
   LPOLESTR name = nullptr;
   path[0] = u'\0';
   if (SUCCEEDED(moniker->GetDisplayName(nullptr, nullptr, &name)) && name) {
-    CopyCut(path, kDevicePathChars, media::AsUtf16(name));
+    platform::CopyCut(path, kDevicePathChars, media::AsUtf16(name));
   }
   CoTaskMemFree(name);
 }
@@ -55,7 +46,7 @@ void ReadFriendlyName(IPropertyBag* bag, char16_t* friendly) {
   value.bstrVal = nullptr;  // a bag that fails leaves it, and VariantClear frees it
   if (SUCCEEDED(bag->Read(OLESTR("FriendlyName"), &value, nullptr)) && value.vt == VT_BSTR &&
       value.bstrVal) {
-    CopyCut(friendly, kDevicePathChars, media::AsUtf16(value.bstrVal));
+    platform::CopyCut(friendly, kDevicePathChars, media::AsUtf16(value.bstrVal));
   }
   VariantClear(&value);
 }

@@ -13,6 +13,7 @@
 #include "graph/diagnostics.h"
 #include "media/vd_filters.h"
 #include "platform/exception_guard.h"
+#include "platform/text.h"
 #include "platform/thread.h"
 
 namespace {
@@ -28,8 +29,6 @@ int32_t STDMETHODCALLTYPE RendererSample(const BITMAPINFOHEADER* header, const u
   return CVDRendGraphImpl::SampleCallback(reinterpret_cast<const BitmapInfoHeader*>(header), data,
                                           length, context);
 }
-
-std::u16string Widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
 // Releases what `field` holds and nulls it, even when the release throws.
 template <typename T>
@@ -203,7 +202,7 @@ HRESULT AddGraphToRot(IUnknown* graph, DWORD* cookie) {
   char name[64];
   std::snprintf(name, sizeof name, "FilterGraph %0*" PRIxPTR " pid %08x", kAddressDigits,
                 reinterpret_cast<uintptr_t>(graph), static_cast<unsigned>(platform::CurrentProcessId()));
-  const std::u16string wide = Widen(name);
+  const std::u16string wide = platform::Utf8ToUtf16(name);
   media::ComPtr<IMoniker> moniker;
   HRESULT hr = CreateItemMoniker(OLESTR("!"), media::AsOle(wide.c_str()), moniker.put());
   if (FAILED(hr)) return hr;
@@ -472,8 +471,7 @@ uint32_t CVDRendGraphImpl::QueryPhysicalDeviceStatus() {
 }
 
 HResult CVDRendGraphImpl::PrepareOutputFormat(uint32_t width, uint32_t height) {
-  const uint64_t stride = ((static_cast<uint64_t>(width) * 16 + 31) / 32) * 4;
-  const uint64_t size = stride * height;
+  const uint64_t size = DibStride64(width, 16) * height;
   // A packed resolution can ask for up to 65535 x 65535, which no 32-bit size holds.
   if (size > 0x7FFFFFFFu) return kEFail;
   if (outputCapacity < size) {
@@ -486,12 +484,6 @@ HResult CVDRendGraphImpl::PrepareOutputFormat(uint32_t width, uint32_t height) {
     }
     outputCapacity = static_cast<uint32_t>(size);
   }
-  outputHeader = {};
-  outputHeader.biSize = 40;
-  outputHeader.biWidth = static_cast<int32_t>(width);
-  outputHeader.biHeight = static_cast<int32_t>(height);
-  outputHeader.biBitCount = 16;
-  outputHeader.biCompression = kFourccYUY2;
-  outputHeader.biSizeImage = static_cast<uint32_t>(size);
+  outputHeader = Yuy2Header(width, height, 0);
   return kSOk;
 }

@@ -25,25 +25,9 @@ constexpr uint32_t kBlackHeight = 240;
 // The largest busy picture taken, each way; cameras deliver 4096 at most.
 constexpr int32_t kMaxBusyDimension = 4096;
 
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-BitmapInfoHeader Yuy2Header(uint32_t width, uint32_t height) {
-  BitmapInfoHeader h{};
-  h.biSize = 40;
-  h.biWidth = static_cast<int32_t>(width);
-  h.biHeight = static_cast<int32_t>(height);
-  h.biPlanes = 1;
-  h.biBitCount = 16;
-  h.biCompression = kFourccYUY2;
-  h.biSizeImage = DibStride(width, 16) * height;
-  return h;
-}
-
 // A 320 x 240 frame of black YUY2 macropixels (16, 128, 16, 128), or null.
 std::unique_ptr<uint8_t[]> MakeBlackFrame(BitmapInfoHeader* header) {
-  const BitmapInfoHeader h = Yuy2Header(kBlackWidth, kBlackHeight);
+  const BitmapInfoHeader h = Yuy2Header(kBlackWidth, kBlackHeight, 1);
   std::unique_ptr<uint8_t[]> pixels(new (std::nothrow) uint8_t[h.biSizeImage]);
   if (!pixels) {
     *header = {};
@@ -78,8 +62,8 @@ void CVDRendGraphImpl::LoadCaptureProfile(const char* path) {
     std::fclose(f);  // a partial header holds nothing usable
     return;
   }
-  const uint32_t enabled = Le32(header + kProfileSwitchOffset);
-  const uint32_t count = Le32(header + kProfileCountOffset);
+  const uint32_t enabled = ReadLe32(header + kProfileSwitchOffset);
+  const uint32_t count = ReadLe32(header + kProfileCountOffset);
   allowListEnabled = (enabled != 0 && count != 0) ? 1 : 0;
   // Entries are kept only when read whole, so a count larger than the file allocates
   // nothing beyond what the file holds.
@@ -119,7 +103,7 @@ void CVDRendGraphImpl::LoadBusyPicture(const char* bitmapPath) {
           static_cast<size_t>(d.widthBytes) * height <= scratchBytes) {
         std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[scratchBytes]);
         if (scratch) bitmap.GetBits(scratch.get(), static_cast<long>(scratchBytes));
-        const BitmapInfoHeader h = Yuy2Header(width, height);
+        const BitmapInfoHeader h = Yuy2Header(width, height, 1);
         std::unique_ptr<uint8_t[]> pixels(scratch ? new (std::nothrow) uint8_t[h.biSizeImage] : nullptr);
         if (pixels) {
           RGB24ToYUY2(pixels.get(), static_cast<int32_t>(DibStride(width, 16)), scratch.get(),

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <string>
 
+#include "pixel/frame_format.h"
 #include "platform/debug_output.h"
 #include "platform/exception_guard.h"
 #include "platform/file.h"
@@ -56,22 +57,7 @@ CachedSwitch g_logMessageSwitch;
 CachedSwitch g_traceSwitch;
 std::atomic<int> g_logEnabled{-1};  // -1 until the log key could be opened once
 
-uint32_t LittleEndian32(const uint8_t* b) {
-  return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24);
-}
-
 int ReadTraceSwitch() { return static_cast<int>(ReadRegistryFlag(RegistryRoot::LocalMachine, kTraceKey, kSwitchValue, 0)); }
-
-// Copies `text` into `out` (capacity `units`), cut so that the terminator fits.
-void CopyTerminated(const char16_t* text, char16_t* out, size_t units) {
-  if (units == 0) return;
-  size_t n = 0;
-  while (n + 1 < units && text[n]) {
-    out[n] = text[n];
-    ++n;
-  }
-  out[n] = 0;
-}
 
 bool IsLineBreak(char16_t c) { return c == u'\r' || c == u'\n'; }
 
@@ -87,7 +73,7 @@ int IsLogEnabled() {
   uint32_t size = sizeof data;
   if (key.Query(kSwitchValue, nullptr, data, &size) != platform::kErrorSuccess) std::memset(data, 0, sizeof data);
   int expected = -1;
-  g_logEnabled.compare_exchange_strong(expected, LittleEndian32(data) != 0 ? 1 : 0, std::memory_order_acq_rel);
+  g_logEnabled.compare_exchange_strong(expected, ReadLe32(data) != 0 ? 1 : 0, std::memory_order_acq_rel);
   return g_logEnabled.load(std::memory_order_acquire);
 }
 
@@ -198,7 +184,7 @@ uint32_t ReadRegistryDword(RegistryRoot root, const char* subkey, const char* va
   uint32_t type = platform::kRegNone;
   if (key.Query(valueName, &type, data, &size) != platform::kErrorSuccess || type != platform::kRegDword)
     return defaultValue;
-  return LittleEndian32(data);
+  return ReadLe32(data);
 }
 
 uint32_t ReadRegistryFlag(RegistryRoot root, const char* subkey, const char* valueName, uint32_t defaultValue) {
@@ -213,7 +199,7 @@ uint32_t ReadRegistryFlag(RegistryRoot root, const char* subkey, const char* val
   uint32_t type = platform::kRegNone;
   if (key.Query(valueName, &type, data, &size) != platform::kErrorSuccess || type != platform::kRegDword)
     return defaultValue;
-  return LittleEndian32(data) != 0 ? 1 : 0;
+  return ReadLe32(data) != 0 ? 1 : 0;
 }
 
 int ReadRegistryString(RegistryRoot root, const char* subkey, const char* valueName, const char16_t* defaultValue,
@@ -242,7 +228,7 @@ int ReadRegistryString(RegistryRoot root, const char* subkey, const char* valueN
     }
   }
   if (defaultValue) {
-    CopyTerminated(defaultValue, out, units);
+    platform::CopyCut(out, units, defaultValue);
   } else if (touched && units > 0) {
     out[0] = 0;
   }

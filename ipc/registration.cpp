@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/message_pipe.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -16,12 +17,12 @@ RegistrationMessage BuildRegistrationMessage(uint32_t command, uint32_t ordering
                                              uint32_t capacity) {
   RegistrationMessage m;
   std::memset(&m, 0, sizeof m);
-  m.headerSize = 12;
+  m.headerSize = kRegistrationHeaderBytes;
   m.command = command;
   m.totalLength = sizeof(RegistrationMessage);
-  m.payloadLength = sizeof(RegistrationMessage) - 12;
+  m.payloadLength = sizeof(RegistrationMessage) - kRegistrationHeaderBytes;
   m.orderingKey = orderingKey;
-  for (size_t i = 0; name != nullptr && i < 63 && name[i] != 0; ++i) m.name[i] = name[i];
+  platform::CopyName(m.name, name);
   m.capacity = capacity;
   return m;
 }

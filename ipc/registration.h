@@ -9,10 +9,11 @@ inline constexpr char16_t kRegistrationPipeName[] = u"\\\\.\\Pipe\\OruVLM_E34F44
 
 inline constexpr uint32_t kRegistrationRegister = 0;
 inline constexpr uint32_t kRegistrationUnregister = 1;
+inline constexpr uint32_t kRegistrationHeaderBytes = 12;
 
 // The request, 152 bytes, little-endian, the same on every build.
 struct RegistrationMessage {
-  uint32_t headerSize;     // 12
+  uint32_t headerSize;     // kRegistrationHeaderBytes
   uint32_t command;        // 0 register, 1 unregister
   uint32_t totalLength;    // 152
   uint32_t payloadLength;  // 140

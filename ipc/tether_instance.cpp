@@ -6,18 +6,8 @@
 #include "ipc/registration.h"
 #include "platform/atomic.h"
 #include "platform/exception_guard.h"
+#include "platform/text.h"
 #include "platform/thread.h"
-
-namespace {
-
-// Copies the 64-unit name field, cut to 63 characters and terminated, never reading past it.
-void CopyName(char16_t* dst, const char16_t* src) {
-  size_t i = 0;
-  for (; i < 63 && src[i] != 0; ++i) dst[i] = src[i];
-  dst[i] = 0;
-}
-
-}  // namespace
 
 platform::LiveObjectTable& CTetherInstance::LiveTable() {
   static auto* table = new platform::LiveObjectTable;
@@ -36,8 +26,8 @@ CTetherInstance::~CTetherInstance() {
 
 bool CTetherInstance::Create(const TetherCreateParams& params) {
   if (!stopEvent_.valid() || !stoppedEvent_.valid() || !pauseEvent_.valid() || !runningEvent().valid()) return false;
-  char16_t name[64];
-  CopyName(name, params.name);
+  char16_t name[platform::kNameUnits];
+  platform::CopyName(name, params.name);
   if (params.role == kTetherRoleReceiver &&
       !SendRegistrationRequest(name, params.orderingKey, params.capacity, false)) {
     // The role is not stored yet, so this tear-down sends no unregistration.

@@ -10,6 +10,7 @@
 #include <optional>
 #include <sstream>
 
+#include "pixel/frame_format.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -248,9 +249,7 @@ std::string SerializeRegFile(const RegHive& hive) {
         out += "\"" + Escape(*text) + "\"";
       } else if (v.type == kRegDword && v.data.size() == 4) {
         char buf[16];
-        std::snprintf(buf, sizeof buf, "dword:%08x",
-                      static_cast<unsigned>(v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) |
-                                            (static_cast<uint32_t>(v.data[3]) << 24)));
+        std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(ReadLe32(v.data.data())));
         out += buf;
       } else {
         char buf[16];

@@ -4,48 +4,20 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <new>
 
 #include "ipc/registration.h"
+#include "pixel/frame_format.h"
 #include "platform/debug_output.h"
 #include "platform/exception_guard.h"
 #include "platform/process_usage.h"
+#include "platform/text.h"
 
 namespace {
 
-constexpr uint32_t kCommandRegister = 0;
-constexpr uint32_t kCommandUnregister = 1;
-constexpr uint32_t kMinRequestBytes = 12;
-constexpr uint32_t kOffsetCommand = 4;
-constexpr uint32_t kOffsetTotalLength = 8;
-constexpr uint32_t kOffsetOrderingKey = 16;
-constexpr uint32_t kOffsetName = 20;
-constexpr uint32_t kOffsetCapacity = 148;
-constexpr uint32_t kOffsetSizeImage = 20;  // biSizeImage in BITMAPINFOHEADER
-
-uint32_t ReadU32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-
 bool HasChannel(TetherHandle h) { return h != 0 && h != kTetherNoHandle; }
-
-// Copies a name of at most 64 code units, cut to 63 characters and always terminated.
-void CopyName(char16_t (&out)[64], const char16_t* in) {
-  size_t i = 0;
-  for (; i < 63 && in[i] != 0; ++i) out[i] = in[i];
-  for (; i < 64; ++i) out[i] = 0;
-}
-
-bool SameName(const char16_t* a, const char16_t* b) {
-  for (size_t i = 0; i < 64; ++i) {
-    if (a[i] != b[i]) return false;
-    if (a[i] == 0) return true;
-  }
-  return true;
-}
 
 std::atomic<const char16_t*> g_pipeName{kRegistrationPipeName};
 
@@ -113,18 +85,17 @@ uint32_t CFanoutPlugin::OnRequest(void* context, const uint8_t* request, uint32_
 }
 
 uint32_t CFanoutPlugin::HandleRequest(const uint8_t* request, uint32_t bytes) {
-  if (request == nullptr || bytes <= kMinRequestBytes) return 0;
-  // Only the bytes that came are read; the fields a short request lacks are zeros.
-  uint8_t m[sizeof(RegistrationMessage)] = {};
-  std::memcpy(m, request, std::min<size_t>(bytes, sizeof m));
-  if (ReadU32(m + kOffsetTotalLength) != bytes) return 0;
-  char16_t name[64];
-  std::memcpy(name, m + kOffsetName, sizeof name);
-  switch (ReadU32(m + kOffsetCommand)) {
-    case kCommandRegister:
-      return Register(name, ReadU32(m + kOffsetOrderingKey), ReadU32(m + kOffsetCapacity));
-    case kCommandUnregister:
-      return Unregister(name);
+  if (request == nullptr || bytes <= kRegistrationHeaderBytes) return 0;
+  // Only the bytes that came are read; the fields a short request lacks are zeros. A
+  // request no longer than its header carries nothing.
+  RegistrationMessage m{};
+  std::memcpy(&m, request, std::min<size_t>(bytes, sizeof m));
+  if (m.totalLength != bytes) return 0;
+  switch (m.command) {
+    case kRegistrationRegister:
+      return Register(m.name, m.orderingKey, m.capacity);
+    case kRegistrationUnregister:
+      return Unregister(m.name);
     default:
       return 0;
   }
@@ -133,11 +104,11 @@ uint32_t CFanoutPlugin::HandleRequest(const uint8_t* request, uint32_t bytes) {
 // The name is looked for under the lock both before and after the channel is made: the
 // channel is made outside the lock, so a slow creation never holds up a frame.
 uint32_t CFanoutPlugin::Register(const char16_t* requested, uint32_t orderingKey, uint32_t capacity) {
-  char16_t name[64];
-  CopyName(name, requested);
+  char16_t name[platform::kNameUnits];
+  platform::CopyName(name, requested);
   const auto known = [&] {
     for (const auto& e : clients_)
-      if (SameName(e->name, name)) return true;
+      if (platform::SameName(e->name, name)) return true;
     return false;
   };
   const uint32_t descriptorLimit = platform::DescriptorLimit();
@@ -197,11 +168,11 @@ uint32_t CFanoutPlugin::Register(const char16_t* requested, uint32_t orderingKey
 }
 
 uint32_t CFanoutPlugin::Unregister(const char16_t* requested) {
-  char16_t name[64];
-  CopyName(name, requested);
+  char16_t name[platform::kNameUnits];
+  platform::CopyName(name, requested);
   std::lock_guard<std::recursive_mutex> lock(clientLock_);
   for (auto it = clients_.begin(); it != clients_.end(); ++it) {
-    if (!SameName((*it)->name, name)) continue;
+    if (!platform::SameName((*it)->name, name)) continue;
     if (HasChannel((*it)->channel)) Tether_DeleteInstance((*it)->channel);
     (*it)->channel = 0;
     clients_.erase(it);
@@ -212,7 +183,7 @@ uint32_t CFanoutPlugin::Unregister(const char16_t* requested) {
 
 int32_t CFanoutPlugin::ProcessVideoFrame(const void* header, uint8_t* pixels) {
   if (header == nullptr || pixels == nullptr) return 0;
-  const uint32_t sizeImage = ReadU32(static_cast<const uint8_t*>(header) + kOffsetSizeImage);
+  const uint32_t sizeImage = ReadLe32(static_cast<const uint8_t*>(header) + offsetof(BitmapInfoHeader, biSizeImage));
   // A size whose message length does not fit in 32 bits cannot be sent.
   if (sizeImage > UINT32_MAX - kFrameHeaderBytes) return 0;
   const uint32_t length = kFrameHeaderBytes + sizeImage;
@@ -239,7 +210,7 @@ int32_t CFanoutPlugin::ProcessVideoFrame(const void* header, uint8_t* pixels) {
     // hold part of a frame; the caller's pixels stay as they were.
     if (sent != 0 && sent != kTetherBadHandle) {
       // The client may have rewritten the header: never copy more than the caller's frame.
-      uint32_t back = ReadU32(buffer + kOffsetSizeImage);
+      uint32_t back = ReadLe32(buffer + offsetof(BitmapInfoHeader, biSizeImage));
       back = std::min(back, sizeImage);
       std::memcpy(pixels, buffer + kFrameHeaderBytes, back);
     }

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "graph/frame_types.h"
+#include "pixel/frame_format.h"
 #include "media/posix/hresult.h"
 
 #define STDMETHODCALLTYPE

@@ -5,18 +5,12 @@
 #include <cstring>
 #include <utility>
 
+#include "pixel/frame_format.h"
+
 namespace oruclient {
 namespace {
 
-constexpr uint32_t kHeaderBytes = 40;
-constexpr uint32_t kFourccYUY2 = 0x32595559;
-
-template <class T>
-T Read(const uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
+constexpr uint32_t kHeaderBytes = sizeof(BitmapInfoHeader);
 
 // One row of `width` pixels. The luma of pixel i is byte 2i whatever the width. The chroma
 // pair of pixel pair k (bytes 4k+1, 4k+3) moves to pair m-1-k; with an odd width that pair
@@ -56,9 +50,11 @@ const char* EffectName(Effect effect) {
 
 void ApplyEffect(Effect effect, uint8_t* message, uint32_t length) {
   if (effect == Effect::kNone || message == nullptr || length < kHeaderBytes) return;
-  if (Read<uint32_t>(message + 16) != kFourccYUY2 || Read<uint16_t>(message + 14) != 16) return;
+  BitmapInfoHeader header;
+  std::memcpy(&header, message, sizeof header);
+  if (header.biCompression != kFourccYUY2 || header.biBitCount != 16) return;
   uint8_t* pixels = message + kHeaderBytes;
-  const uint32_t bytes = std::min(length - kHeaderBytes, Read<uint32_t>(message + 20));
+  const uint32_t bytes = std::min(length - kHeaderBytes, header.biSizeImage);
 
   switch (effect) {
     case Effect::kInvert:
@@ -68,10 +64,10 @@ void ApplyEffect(Effect effect, uint8_t* message, uint32_t length) {
       for (uint32_t i = 0; i + 4 <= bytes; i += 4) pixels[i + 1] = pixels[i + 3] = 128;
       break;
     case Effect::kMirror: {
-      const int32_t width = Read<int32_t>(message + 4);
-      const int32_t height = Read<int32_t>(message + 8);
+      const int32_t width = header.biWidth;
+      const int32_t height = header.biHeight;
       if (width <= 0 || height == 0) break;
-      const uint64_t stride = (uint64_t{16} * static_cast<uint32_t>(width) + 31) / 32 * 4;
+      const uint64_t stride = DibStride64(static_cast<uint32_t>(width), 16);
       const uint64_t rows = std::min<uint64_t>(height < 0 ? 0 - static_cast<int64_t>(height) : height, bytes / stride);
       for (uint64_t r = 0; r < rows; ++r) MirrorRow(pixels + r * stride, static_cast<uint32_t>(width));
       break;

@@ -7,12 +7,11 @@
 #include "media/vd_filters.h"
 #include "outside/filters/filter_kit.h"
 #include "outside/filters/stand_ins.h"
+#include "pixel/frame_format.h"
 #include "platform/exception_guard.h"
 
 namespace filters {
 namespace {
-
-uint32_t Yuy2Stride(uint32_t width) { return ((16 * width + 31) / 32) * 4; }
 
 class DecoderFilter;
 
@@ -60,7 +59,7 @@ class DecoderOutput : public KitOutputPin {
     h.biPlanes = 1;
     h.biBitCount = 16;
     h.biCompression = SubtypeCompression(Subtype::YUY2);
-    h.biSizeImage = Yuy2Stride(static_cast<uint32_t>(h.biWidth)) * static_cast<uint32_t>(h.biHeight);
+    h.biSizeImage = DibStride(static_cast<uint32_t>(h.biWidth), 16) * static_cast<uint32_t>(h.biHeight);
     vih->dwBitRate = static_cast<DWORD>(std::min<uint64_t>(
         0xFFFFFFFF, vih->AvgTimePerFrame > 0 ? uint64_t{h.biSizeImage} * 8 * 10000000 /
                                                     static_cast<uint64_t>(vih->AvgTimePerFrame)
@@ -149,7 +148,7 @@ class DecoderFilter : public KitFilter, public IMjpegDecoderControl {
     const uint32_t width = static_cast<uint32_t>(header->biWidth);
     const uint32_t height = static_cast<uint32_t>(header->biHeight);
     if (length <= 0 || !codec_.DecodeToYuy2(jpeg, static_cast<size_t>(length), pixels,
-                                            static_cast<int32_t>(Yuy2Stride(width)), width, height)) {
+                                            static_cast<int32_t>(DibStride(width, 16)), width, height)) {
       ++damaged_;
       return S_OK;  // a damaged frame is dropped, the stream goes on
     }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "media/jpeg/jpeg_codec.h"
+#include "pixel/frame_format.h"
 #include "pixel/pixel_kernels.h"
 
 namespace filters {
@@ -19,30 +20,21 @@ struct SubtypeInfo {
   uint16_t bitCount;
 };
 
-constexpr uint32_t Fourcc(char a, char b, char c, char d) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
-         static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
-}
-
 constexpr SubtypeInfo kSubtypes[] = {
-    {Subtype::YUY2, "YUY2", Fourcc('Y', 'U', 'Y', '2'), 16},
-    {Subtype::YVYU, "YVYU", Fourcc('Y', 'V', 'Y', 'U'), 16},
-    {Subtype::UYVY, "UYVY", Fourcc('U', 'Y', 'V', 'Y'), 16},
-    {Subtype::VYUY, "VYUY", Fourcc('V', 'Y', 'U', 'Y'), 16},
-    {Subtype::YUYV, "YUYV", Fourcc('Y', 'U', 'Y', 'V'), 16},
-    {Subtype::I420, "I420", Fourcc('I', '4', '2', '0'), 12},
-    {Subtype::IYUV, "IYUV", Fourcc('I', 'Y', 'U', 'V'), 12},
-    {Subtype::YV12, "YV12", Fourcc('Y', 'V', '1', '2'), 12},
-    {Subtype::RGB24, "RGB24", 0, 24},
-    {Subtype::RGB32, "RGB32", 0, 32},
-    {Subtype::MJPG, "MJPG", Fourcc('M', 'J', 'P', 'G'), 24},
+    {Subtype::YUY2, "YUY2", kFourccYUY2, 16},
+    {Subtype::YVYU, "YVYU", kFourccYVYU, 16},
+    {Subtype::UYVY, "UYVY", kFourccUYVY, 16},
+    {Subtype::VYUY, "VYUY", kFourccVYUY, 16},
+    {Subtype::YUYV, "YUYV", kFourccYUYV, 16},
+    {Subtype::I420, "I420", kFourccI420, 12},
+    {Subtype::IYUV, "IYUV", kFourccIYUV, 12},
+    {Subtype::YV12, "YV12", kFourccYV12, 12},
+    {Subtype::RGB24, "RGB24", kBiRgb, 24},
+    {Subtype::RGB32, "RGB32", kBiRgb, 32},
+    {Subtype::MJPG, "MJPG", kFourccMJPG, 24},
 };
 
 const SubtypeInfo& Info(Subtype subtype) { return kSubtypes[static_cast<size_t>(subtype)]; }
-
-uint32_t DibStride(uint32_t width, uint32_t bits) { return ((bits * width + 31) / 32) * 4; }
 
 // 5 x 7 digits, one byte per row, bit 4 leftmost.
 constexpr uint8_t kDigits[10][7] = {

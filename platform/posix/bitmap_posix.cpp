@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "pixel/frame_format.h"
 #include "platform/paths.h"
 
 namespace platform {
@@ -14,11 +15,6 @@ namespace platform {
 namespace {
 
 constexpr int32_t kMaxDimension = 32768;
-
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -37,23 +33,23 @@ bool BitmapFile::Load(const char* windowsPath) {
   uint8_t head[14 + 40];
   if (std::fread(head, 1, 14 + 4, f.get()) != 18) return false;
   if (head[0] != 'B' || head[1] != 'M') return false;
-  const uint32_t offBits = Le32(head + 10);
-  const uint32_t infoSize = Le32(head + 14);
+  const uint32_t offBits = ReadLe32(head + 10);
+  const uint32_t infoSize = ReadLe32(head + 14);
   int32_t width = 0;
   int32_t height = 0;
   uint16_t bitCount = 0;
   uint32_t compression = 0;
   if (infoSize == 12) {  // BITMAPCOREHEADER
     if (std::fread(head + 18, 1, 8, f.get()) != 8) return false;
-    width = Le16(head + 18);
-    height = static_cast<int16_t>(Le16(head + 20));
-    bitCount = Le16(head + 24);
+    width = ReadLe16(head + 18);
+    height = static_cast<int16_t>(ReadLe16(head + 20));
+    bitCount = ReadLe16(head + 24);
   } else if (infoSize >= 40) {
     if (std::fread(head + 18, 1, 36, f.get()) != 36) return false;
-    width = static_cast<int32_t>(Le32(head + 18));
-    height = static_cast<int32_t>(Le32(head + 22));
-    bitCount = Le16(head + 28);
-    compression = Le32(head + 30);
+    width = static_cast<int32_t>(ReadLe32(head + 18));
+    height = static_cast<int32_t>(ReadLe32(head + 22));
+    bitCount = ReadLe16(head + 28);
+    compression = ReadLe32(head + 30);
   } else {
     return false;
   }
@@ -63,7 +59,7 @@ bool BitmapFile::Load(const char* windowsPath) {
   }
   const bool topDown = height < 0;
   const int32_t rows = topDown ? -height : height;
-  const int32_t stride = static_cast<int32_t>(((static_cast<uint32_t>(bitCount) * width + 31) / 32) * 4);
+  const int32_t stride = static_cast<int32_t>(DibStride(static_cast<uint32_t>(width), bitCount));
   desc_.width = width;
   desc_.height = rows;
   desc_.widthBytes = stride;

@@ -18,6 +18,7 @@
 #include <new>
 
 #include "platform/posix/posix_common.h"
+#include "platform/text.h"
 
 // ThreadSanitizer cannot see that a wait which found an event readable follows the Set that
 // made it so (the kernel orders them, through poll): the pair is told to it, keyed by the
@@ -41,42 +42,13 @@ void* SyncKey(platform::EventObject* e) {
 namespace platform {
 namespace posix {
 
-std::string Utf8(const char16_t* s) {
-  std::string out;
-  for (; *s; ++s) {
-    uint32_t c = *s;
-    if (c >= 0xD800 && c <= 0xDBFF && s[1] >= 0xDC00 && s[1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[1] - 0xDC00);
-      ++s;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 std::string ObjectDirectory() {
   const char* dir = std::getenv("KESTREL_OBJECT_DIR");
   return (dir != nullptr && *dir != '\0') ? std::string(dir) : std::string("/dev/shm");
 }
 
 std::string NamedObjectPath(const char16_t* name) {
-  std::string file = Utf8(name);
+  std::string file = Utf16ToUtf8(name);
   for (char& c : file)
     if (c == '/') c = '_';
   return ObjectDirectory() + "/kestrel." + file;

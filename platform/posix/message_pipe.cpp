@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/posix/posix_common.h"
+#include "platform/text.h"
 
 namespace platform {
 namespace {
@@ -181,7 +182,7 @@ bool BoundWaits(int fd, uint32_t ms) {
 
 std::string PipeSocketPath(const char16_t* pipeName) {
   if (pipeName == nullptr || *pipeName == 0) return std::string();
-  std::string name = posix::Utf8(pipeName);
+  std::string name = Utf16ToUtf8(pipeName);
   const size_t cut = name.find_last_of("\\/");
   if (cut != std::string::npos) name = name.substr(cut + 1);
   if (name.empty()) return std::string();

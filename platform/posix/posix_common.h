@@ -24,8 +24,6 @@ bool TryConsume(EventObject* e);
 // The wait behind every event wait: `extra` (may be null) is one more event after the list.
 uint32_t WaitForAny(EventObject* const* objs, uint32_t count, uint32_t timeoutMs);
 
-// UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
-std::string Utf8(const char16_t* s);
 // The directory of named objects: $KESTREL_OBJECT_DIR, else /dev/shm.
 std::string ObjectDirectory();
 // The file that stands for the named object `name` ('/' is replaced, '\' kept).

@@ -7,18 +7,12 @@
 #include <string>
 #include <utility>
 
+#include "platform/win32/wide_text.h"
+
 namespace platform {
 namespace {
 
 HANDLE H(ProcessObject* p) { return reinterpret_cast<HANDLE>(p); }
-
-std::wstring Widen(const std::string& s) {
-  if (s.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
-}
 
 // Quotes one argument the way the C runtime splits a command line.
 void AppendQuoted(std::wstring* line, const std::wstring& arg) {
@@ -54,18 +48,18 @@ ProcessObject* Spawn(const std::wstring& exe, std::wstring line) {
 }  // namespace
 
 ProcessObject* SpawnProcess(const std::string& program, const std::vector<std::string>& args) {
-  const std::wstring exe = Widen(program);
+  const std::wstring exe = win32::Wide(program.c_str());
   std::wstring line;
   AppendQuoted(&line, exe);
-  for (const std::string& a : args) AppendQuoted(&line, Widen(a));
+  for (const std::string& a : args) AppendQuoted(&line, win32::Wide(a.c_str()));
   return Spawn(exe, std::move(line));
 }
 
 ProcessObject* SpawnProcessWithCommandLine(const std::string& program, const std::string& text) {
-  const std::wstring exe = Widen(program);
+  const std::wstring exe = win32::Wide(program.c_str());
   std::wstring line;
   AppendQuoted(&line, exe);
-  return Spawn(exe, line + L" " + Widen(text));
+  return Spawn(exe, line + L" " + win32::Wide(text.c_str()));
 }
 
 uint32_t WaitProcess(ProcessObject* p, uint32_t timeoutMs) {
@@ -94,10 +88,7 @@ std::string CurrentExecutablePath() {
   wchar_t buf[MAX_PATH * 2];
   const DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH * 2);
   if (n == 0) return std::string();
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), out.data(), bytes, nullptr, nullptr);
-  return out;
+  return win32::Narrow(std::wstring_view(buf, n));
 }
 
 }  // namespace platform

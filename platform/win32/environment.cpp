@@ -7,17 +7,11 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "platform/win32/wide_text.h"
 
 namespace platform {
 
-namespace {
-
-std::wstring Wide(const char* text) {
-  const std::u16string w = Utf8ToUtf16(text ? text : "");
-  return std::wstring(w.begin(), w.end());
-}
-
-}  // namespace
+using win32::Wide;
 
 std::optional<std::string> GetEnvironmentValue(const char* name) {
   if (!name) return std::nullopt;

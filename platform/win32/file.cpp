@@ -7,15 +7,13 @@
 #include <string>
 
 #include "platform/text.h"
+#include "platform/win32/wide_text.h"
 
 namespace platform {
 
-namespace {
+using win32::Wide;
 
-std::wstring Wide(const char* text) {
-  const std::u16string w = Utf8ToUtf16(text ? text : "");
-  return std::wstring(w.begin(), w.end());
-}
+namespace {
 
 HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 

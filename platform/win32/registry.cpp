@@ -4,8 +4,11 @@
 #include <windows.h>
 
 #include "platform/text.h"
+#include "platform/win32/wide_text.h"
 
 namespace platform {
+
+using win32::Wide;
 
 namespace {
 
@@ -15,11 +18,6 @@ HKEY RootHandle(RegistryRoot root) {
       return HKEY_LOCAL_MACHINE;
   }
   return HKEY_LOCAL_MACHINE;
-}
-
-std::wstring Wide(const char* text) {
-  const std::u16string w = Utf8ToUtf16(text ? text : "");
-  return std::wstring(w.begin(), w.end());
 }
 
 }  // namespace

@@ -5,22 +5,15 @@
 #include <windows.h>
 
 #include "platform/text.h"
+#include "platform/win32/wide_text.h"
 
 namespace platform {
-
-namespace {
-
-std::string Narrow(const wchar_t* text) {
-  return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text)));
-}
-
-}  // namespace
 
 std::string SystemDirectory() {
   wchar_t dir[MAX_PATH] = {};
   const UINT n = GetSystemDirectoryW(dir, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return {};
-  return Narrow(dir);
+  return win32::Narrow(dir);
 }
 
 std::string ExecutableDirectory() {
@@ -29,7 +22,7 @@ std::string ExecutableDirectory() {
   if (n == 0 || n >= MAX_PATH) return {};
   wchar_t* slash = wcsrchr(path, L'\\');
   if (slash) *slash = L'\0';
-  return Narrow(path);
+  return win32::Narrow(path);
 }
 
 std::FILE* OpenStdioFile(const char* windowsPath, const char* mode) {

@@ -7,6 +7,7 @@
 
 #include "media/jpeg/jpeg_codec.h"
 #include "media/media_type.h"
+#include "pixel/frame_format.h"
 #include "pixel/pixel_kernels.h"
 #include "platform/environment.h"
 #include "platform/file.h"
@@ -46,7 +47,7 @@ std::vector<uint8_t> ToYuy2(const char* subtype, const test::Frame& f) {
     const bool yv12 = name == "YV12";
     I420ToYUY2(out.data(), w * 2, s, yv12 ? second : first, yv12 ? first : second, w, w / 2, w, hs);
   } else if (name == "RGB24") {
-    RGB24ToYUY2(out.data(), w * 2, s, ((24 * w + 31) / 32) * 4, w, -hs);  // bottom-up
+    RGB24ToYUY2(out.data(), w * 2, s, DibStride(w, 24), w, -hs);  // bottom-up
   } else if (name == "RGB32") {
     RGB32ToYUY2(out.data(), w * 2, s, w * 4, w, -hs);
   } else if (name == "MJPG") {

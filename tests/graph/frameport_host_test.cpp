@@ -22,6 +22,7 @@
 #include "platform/event.h"
 #include "platform/module.h"
 #include "platform/program.h"
+#include "platform/text.h"
 #include "platform/thread.h"
 #include "tests/graph/camera_env.h"
 #include "tests/graph/fake_graph.h"
@@ -74,7 +75,7 @@ class Tether {
     TetherCreateParams p;
     std::memset(&p, 0, sizeof p);
     p.size = sizeof p;
-    for (size_t i = 0; i < name.size() && i < 63; ++i) p.name[i] = name[i];
+    platform::CopyName(p.name, name.c_str());
     p.capacity = 40 + kLargestFrame;
     p.role = kTetherRoleReceiver;
     p.timeoutMs = 500;

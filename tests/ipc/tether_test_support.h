@@ -13,6 +13,7 @@
 #include "ipc/tether_instance.h"
 #include "platform/event.h"
 #include "platform/message_pipe.h"
+#include "platform/text.h"
 #include "platform/thread.h"
 #include "tests/test_names.h"
 
@@ -30,7 +31,7 @@ inline TetherCreateParams MakeParams(const std::u16string& name, uint32_t capaci
   TetherCreateParams p;
   std::memset(&p, 0, sizeof p);
   p.size = sizeof p;
-  for (size_t i = 0; i < name.size() && i < 63; ++i) p.name[i] = name[i];
+  platform::CopyName(p.name, name.c_str());
   p.capacity = capacity;
   p.role = role;
   p.timeoutMs = timeoutMs;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "outside/clients/frame_effects.h"
+#include "pixel/frame_format.h"
 
 namespace {
 
@@ -16,11 +17,9 @@ using oruclient::Effect;
 
 constexpr Effect kAllEffects[] = {Effect::kNone, Effect::kInvert, Effect::kMirror, Effect::kGrey};
 
-uint32_t Stride(uint32_t width) { return (16 * width + 31) / 32 * 4; }
-
 // Header + pixels of a width x |height| YUY2 frame, pixels random.
 std::vector<uint8_t> Message(int32_t width, int32_t height, uint32_t seed) {
-  const uint32_t sizeImage = Stride(static_cast<uint32_t>(width)) * static_cast<uint32_t>(height < 0 ? -height : height);
+  const uint32_t sizeImage = DibStride(static_cast<uint32_t>(width), 16) * static_cast<uint32_t>(height < 0 ? -height : height);
   std::vector<uint8_t> m(40 + sizeImage);
   const uint32_t forty = 40, yuy2 = 0x32595559;
   const uint16_t planes = 1, bits = 16;
@@ -72,7 +71,7 @@ TEST(FrameEffects, RandomFramesKeepTheirInvariants) {
   for (int32_t width : {1, 2, 3, 5, 8, 33, 640}) {
     for (int32_t height : {1, 3, -3, 4}) {
       const std::vector<uint8_t> original = Message(width, height, ++seed);
-      const uint32_t stride = Stride(static_cast<uint32_t>(width));
+      const uint32_t stride = DibStride(static_cast<uint32_t>(width), 16);
       const uint32_t rows = static_cast<uint32_t>(height < 0 ? -height : height);
       for (Effect e : {Effect::kInvert, Effect::kMirror}) {
         std::vector<uint8_t> m = original;

@@ -40,6 +40,7 @@
 #include "platform/event.h"
 #include "platform/message_pipe.h"
 #include "platform/process_usage.h"
+#include "platform/text.h"
 #include "platform/thread.h"
 #include "tests/plugin/plugin_test_support.h"
 
@@ -79,7 +80,7 @@ int Run(TetherReceiveCallback callback, char** argv) {
   TetherCreateParams p;
   std::memset(&p, 0, sizeof p);
   p.size = sizeof p;
-  for (size_t i = 0; i < channel.size() && i < 63; ++i) p.name[i] = channel[i];
+  platform::CopyName(p.name, channel.c_str());
   p.capacity = capacity;
   p.role = kTetherRoleReceiver;
   p.timeoutMs = 500;

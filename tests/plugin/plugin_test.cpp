@@ -18,6 +18,7 @@
 #include "ipc/tether_channel.h"
 #include "ipc/tether_instance.h"
 #include "outside/clients/frame_effects.h"
+#include "pixel/frame_format.h"
 #include "plugin/fanout_plugin.h"
 #include "plugin/frameport.h"
 #include "platform/child_process.h"
@@ -70,7 +71,7 @@ struct Frame {
   uint8_t header[40] = {};
   std::vector<uint8_t> pixels;
   // A frame of width x height pixels.
-  Frame(int32_t width, int32_t height) { Fill(width, height, (16 * static_cast<uint32_t>(width) + 31) / 32 * 4 * height); }
+  Frame(int32_t width, int32_t height) { Fill(width, height, DibStride(static_cast<uint32_t>(width), 16) * height); }
   // Only the size is known: no effect changes it.
   explicit Frame(uint32_t sizeImage) { Fill(0, 0, sizeImage); }
   uint32_t message() const { return 40 + static_cast<uint32_t>(pixels.size()); }
