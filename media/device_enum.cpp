@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "media/com_object.h"
 #include "media/com_ptr.h"
 #include "platform/exception_guard.h"
 #include "platform/registry.h"
@@ -39,50 +40,14 @@ struct CountedBase {};
 using CountedBase = RuntimeObject;
 #endif
 
-// Reference counting and the module's object count for every object below.
-template <typename Derived>
-class ComObject : private CountedBase {
+// The module's object count, for every object below.
+class Counted : private CountedBase {
  public:
-  ComObject() { gLiveObjects.fetch_add(1); }
-  virtual ~ComObject() { gLiveObjects.fetch_sub(1); }
-
- protected:
-  ULONG AddRefImpl() { return ++refs_; }
-  ULONG ReleaseImpl() {
-    const ULONG left = --refs_;
-    if (left == 0) delete static_cast<Derived*>(this);
-    return left;
-  }
-
- private:
-  std::atomic<ULONG> refs_{1};
+  Counted() { gLiveObjects.fetch_add(1); }
+  ~Counted() { gLiveObjects.fetch_sub(1); }
+  Counted(const Counted&) = delete;
+  Counted& operator=(const Counted&) = delete;
 };
-
-#define KESTREL_COM_REFCOUNT                                       \
-  ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); } \
-  ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
-
-// One QueryInterface for all: `iid` among `known` gives `self` with a reference.
-template <typename Interface>
-HRESULT Answer(Interface* self, REFIID iid, std::initializer_list<const IID*> known, void** ppv) {
-  if (!ppv) return E_POINTER;
-  *ppv = nullptr;
-  for (const IID* k : known)
-    if (IsEqualGUID(iid, *k)) {
-      self->AddRef();
-      *ppv = self;
-      return S_OK;
-    }
-  return E_NOINTERFACE;
-}
-
-// Hands out a freshly created object (one reference held by `obj`) for `iid`.
-template <typename T>
-HRESULT Hand(T* obj, REFIID iid, void** ppv) {
-  const HRESULT hr = obj->QueryInterface(iid, ppv);
-  obj->Release();
-  return hr;
-}
 
 OLECHAR* TaskString(const std::u16string& text) {
   auto* out = static_cast<char16_t*>(CoTaskMemAlloc((text.size() + 1) * sizeof(char16_t)));
@@ -109,7 +74,7 @@ std::u16string ReadString(const platform::RegistryKey& key, const char* name) {
 
 // ---- The property bag of one device: read-only strings. ----
 
-class DevicePropertyBag final : public IPropertyBag, public ComObject<DevicePropertyBag> {
+class DevicePropertyBag final : public ComObject<IPropertyBag>, private Counted {
  public:
   explicit DevicePropertyBag(const CameraEntry& camera)
       : properties_{{u"FriendlyName", camera.friendlyName},
@@ -117,10 +82,7 @@ class DevicePropertyBag final : public IPropertyBag, public ComObject<DeviceProp
                     {u"CLSID", camera.classId},
                     {u"Config", camera.config}} {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-    return platform::Guarded(E_FAIL, [&] { return Answer<IPropertyBag>(this, iid, {&IID_IUnknown, &IID_IPropertyBag}, ppv); });
-  }
-  KESTREL_COM_REFCOUNT
+  void* FindInterface(REFIID iid) override { return InterfaceIf<IPropertyBag>(this, iid, {&IID_IUnknown, &IID_IPropertyBag}); }
 
   HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* var, IErrorLog*) override {
     return platform::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
@@ -148,16 +110,13 @@ class DevicePropertyBag final : public IPropertyBag, public ComObject<DeviceProp
 
 // ---- A device moniker. ----
 
-class DeviceMoniker final : public IMoniker, public ComObject<DeviceMoniker> {
+class DeviceMoniker final : public ComObject<IMoniker>, private Counted {
  public:
   explicit DeviceMoniker(CameraEntry camera) : camera_(std::move(camera)) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-    return platform::Guarded(E_FAIL, [&] {
-      return Answer<IMoniker>(this, iid, {&IID_IUnknown, &IID_IPersist, &IID_IPersistStream, &IID_IMoniker}, ppv);
-    });
+  void* FindInterface(REFIID iid) override {
+    return InterfaceIf<IMoniker>(this, iid, {&IID_IUnknown, &IID_IPersist, &IID_IPersistStream, &IID_IMoniker});
   }
-  KESTREL_COM_REFCOUNT
 
   // IPersist / IPersistStream: the moniker is never saved.
   HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override {
@@ -199,7 +158,7 @@ class DeviceMoniker final : public IMoniker, public ComObject<DeviceMoniker> {
       if (!ppv) return E_POINTER;
       *ppv = nullptr;
       if (!IsEqualGUID(iid, IID_IPropertyBag) && !IsEqualGUID(iid, IID_IUnknown)) return E_NOINTERFACE;
-      return Hand(new DevicePropertyBag(camera_), iid, ppv);
+      return HandOut(new DevicePropertyBag(camera_), iid, ppv);
     });
   }
 
@@ -266,14 +225,11 @@ class DeviceMoniker final : public IMoniker, public ComObject<DeviceMoniker> {
 
 using CameraList = std::shared_ptr<const std::vector<CameraEntry>>;
 
-class MonikerEnumerator final : public IEnumMoniker, public ComObject<MonikerEnumerator> {
+class MonikerEnumerator final : public ComObject<IEnumMoniker>, private Counted {
  public:
   MonikerEnumerator(CameraList cameras, size_t position) : cameras_(std::move(cameras)), position_(position) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-    return platform::Guarded(E_FAIL, [&] { return Answer<IEnumMoniker>(this, iid, {&IID_IUnknown, &IID_IEnumMoniker}, ppv); });
-  }
-  KESTREL_COM_REFCOUNT
+  void* FindInterface(REFIID iid) override { return InterfaceIf<IEnumMoniker>(this, iid, {&IID_IUnknown, &IID_IEnumMoniker}); }
 
   HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker** monikers, ULONG* fetched) override {
     return platform::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
@@ -316,12 +272,9 @@ class MonikerEnumerator final : public IEnumMoniker, public ComObject<MonikerEnu
 
 // ---- The device enumerator. ----
 
-class SystemDeviceEnum final : public ICreateDevEnum, public ComObject<SystemDeviceEnum> {
+class SystemDeviceEnum final : public ComObject<ICreateDevEnum>, private Counted {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-    return platform::Guarded(E_FAIL, [&] { return Answer<ICreateDevEnum>(this, iid, {&IID_IUnknown, &IID_ICreateDevEnum}, ppv); });
-  }
-  KESTREL_COM_REFCOUNT
+  void* FindInterface(REFIID iid) override { return InterfaceIf<ICreateDevEnum>(this, iid, {&IID_IUnknown, &IID_ICreateDevEnum}); }
 
   // Only the video input category has devices here; every other one, like an empty list,
   // answers S_FALSE with no enumerator.
@@ -384,6 +337,6 @@ HRESULT CreateSystemDeviceEnum(REFIID riid, void** ppv) {
   return platform::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    return media::Hand(new media::SystemDeviceEnum, riid, ppv);
+    return media::HandOut(new media::SystemDeviceEnum, riid, ppv);
   });
 }

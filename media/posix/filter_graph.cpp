@@ -26,7 +26,7 @@ constexpr REFERENCE_TIME kStartLatency = 100000;  // 10 ms
 class FilterGraph;
 
 // A snapshot of the graph's filters.
-class FilterEnum final : public ComObject<IEnumFilters> {
+class FilterEnum final : public RuntimeComObject<IEnumFilters> {
  public:
   FilterEnum(std::vector<ComPtr<IBaseFilter>> filters, size_t position)
       : filters_(std::move(filters)), position_(position) {}
@@ -80,7 +80,7 @@ struct GraphEvent {
 };
 
 class FilterGraph final
-    : public ComObject<IGraphBuilder, IMediaControl, IMediaEventEx, IMediaEventSink, IMediaFilter> {
+    : public RuntimeComObject<IGraphBuilder, IMediaControl, IMediaEventEx, IMediaEventSink, IMediaFilter> {
  public:
   FilterGraph() : eventHandle_(platform::Event::CreateLocal(true, false)) {}
   ~FilterGraph() override {

@@ -32,7 +32,7 @@ OLECHAR* TaskCopy(const std::u16string& text) {
   return out;
 }
 
-class ItemMoniker final : public ComObject<IMoniker> {
+class ItemMoniker final : public RuntimeComObject<IMoniker> {
  public:
   ItemMoniker(std::u16string delimiter, std::u16string item)
       : delimiter_(std::move(delimiter)), item_(std::move(item)) {}
@@ -127,7 +127,7 @@ class ItemMoniker final : public ComObject<IMoniker> {
 };
 
 // A snapshot of registered names.
-class MonikerEnum final : public ComObject<IEnumMoniker> {
+class MonikerEnum final : public RuntimeComObject<IEnumMoniker> {
  public:
   explicit MonikerEnum(std::vector<ComPtr<IMoniker>> monikers) : monikers_(std::move(monikers)) {}
   HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker** out, ULONG* fetched) override {

@@ -18,7 +18,7 @@ namespace {
 
 // IEnumPins or IEnumMediaTypes over a snapshot; clones share it.
 template <typename Enum, typename Item, typename Stored>
-class SnapshotEnum final : public ComObject<Enum> {
+class SnapshotEnum final : public RuntimeComObject<Enum> {
  public:
   using HandFn = Item (*)(const Stored&);
   SnapshotEnum(const IID& iid, std::shared_ptr<const std::vector<Stored>> items, HandFn hand, size_t position)
@@ -78,7 +78,7 @@ IPin* HandPin(const ComPtr<IPin>& pin) {
 AM_MEDIA_TYPE* HandType(const UniqueMediaType& type) { return CreateMediaType(type.get()); }
 
 // A sample as the preview pin hands it on: the same buffer and properties, without times.
-class UntimedSample final : public ComObject<IMediaSample> {
+class UntimedSample final : public RuntimeComObject<IMediaSample> {
  public:
   explicit UntimedSample(IMediaSample* sample) : sample_(sample) {}
 
@@ -151,17 +151,9 @@ class TeeInputPin final : public TeePin, public IMemInputPin {
   explicit TeeInputPin(SmartTee* tee) : TeePin(tee, PINDIR_INPUT, u"Input") {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPin) {
-      *ppv = static_cast<IPin*>(this);
-    } else if (iid == IID_IMemInputPin) {
-      *ppv = static_cast<IMemInputPin*>(this);
-    } else {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    void* found = InterfaceIf<IPin>(this, iid, {&IID_IUnknown, &IID_IPin});
+    if (!found) found = InterfaceIf<IMemInputPin>(this, iid, {&IID_IMemInputPin});
+    return AnswerQuery(found, ppv);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return TeePin::AddRef(); }
   ULONG STDMETHODCALLTYPE Release() override { return TeePin::Release(); }
@@ -204,14 +196,7 @@ class TeeOutputPin final : public TeePin {
   TeeOutputPin(SmartTee* tee, const char16_t* name) : TeePin(tee, PINDIR_OUTPUT, name) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (iid != IID_IUnknown && iid != IID_IPin) {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    *ppv = static_cast<IPin*>(this);
-    AddRef();
-    return S_OK;
+    return AnswerQuery(InterfaceIf<IPin>(this, iid, {&IID_IUnknown, &IID_IPin}), ppv);
   }
 
   HRESULT STDMETHODCALLTYPE Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) override;
@@ -231,7 +216,7 @@ class TeeOutputPin final : public TeePin {
   ComPtr<IMemInputPin> receiver_;  // under the tee's lock
 };
 
-class SmartTee final : public ComObject<IBaseFilter> {
+class SmartTee final : public RuntimeComObject<IBaseFilter> {
  public:
   SmartTee() : input_(this), capture_(this, u"Capture"), preview_(this, u"Preview") {}
   ~SmartTee() override = default;

@@ -24,27 +24,11 @@ bool SameName(const OLECHAR* a, const std::u16string& b) {
 }
 
 // IEnumPins over a snapshot of the filter's pins.
-class PinEnumerator final : public IEnumPins {
+class PinEnumerator final : public media::ComObject<IEnumPins> {
  public:
   PinEnumerator(KitFilter* filter, size_t position) : filter_(Ref<KitFilter>(filter)), position_(position) {
     std::lock_guard<std::recursive_mutex> lock(filter->Lock());
     for (int i = 0; i < filter->PinCount(); ++i) pins_.push_back(Ref<IPin>(filter->PinAt(i)));
-  }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IEnumPins) {
-      *object = static_cast<IEnumPins*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
   }
   HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override {
     return platform::Guarded<HRESULT>(E_UNEXPECTED, [&] {
@@ -80,9 +64,11 @@ class PinEnumerator final : public IEnumPins {
   }
 
  private:
-  ~PinEnumerator() = default;
+  ~PinEnumerator() override = default;
+  void* FindInterface(REFIID riid) override {
+    return media::InterfaceIf<IEnumPins>(this, riid, {&IID_IUnknown, &IID_IEnumPins});
+  }
   ObjectCounter counter_;
-  std::atomic<ULONG> refs_{1};
   Ref<KitFilter> filter_;
   std::vector<Ref<IPin>> pins_;
   std::mutex lock_;
@@ -90,25 +76,9 @@ class PinEnumerator final : public IEnumPins {
 };
 
 // IEnumMediaTypes over the types a pin proposes.
-class TypeEnumerator final : public IEnumMediaTypes {
+class TypeEnumerator final : public media::ComObject<IEnumMediaTypes> {
  public:
   TypeEnumerator(KitPin* pin, int position) : pin_(Ref<IPin>(pin)), kit_(pin), position_(position) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IEnumMediaTypes) {
-      *object = static_cast<IEnumMediaTypes*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
     return platform::Guarded<HRESULT>(E_UNEXPECTED, [&] {
       if (!types || (count > 1 && !fetched)) return E_POINTER;
@@ -150,55 +120,15 @@ class TypeEnumerator final : public IEnumMediaTypes {
   }
 
  private:
-  ~TypeEnumerator() = default;
+  ~TypeEnumerator() override = default;
+  void* FindInterface(REFIID riid) override {
+    return media::InterfaceIf<IEnumMediaTypes>(this, riid, {&IID_IUnknown, &IID_IEnumMediaTypes});
+  }
   ObjectCounter counter_;
-  std::atomic<ULONG> refs_{1};
   Ref<IPin> pin_;
   KitPin* kit_;
   std::mutex lock_;
   int position_;
-};
-
-class ClassFactory final : public IClassFactory {
- public:
-  explicit ClassFactory(CreateFunction create) : create_(create) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *object = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
-    return platform::Guarded<HRESULT>(E_OUTOFMEMORY, [&] {
-      if (!object) return E_POINTER;
-      *object = nullptr;
-      if (outer) return CLASS_E_NOAGGREGATION;
-      Ref<IUnknown> created;
-      const HRESULT hr = create_(created.put());
-      if (FAILED(hr)) return hr;
-      return created->QueryInterface(riid, object);
-    });
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    LockModule(lock != FALSE);
-    return S_OK;
-  }
-
- private:
-  ~ClassFactory() = default;
-  ObjectCounter counter_;
-  std::atomic<ULONG> refs_{1};
-  CreateFunction create_;
 };
 
 }  // namespace
@@ -229,11 +159,8 @@ std::u16string Wide(const OLECHAR* text) {
 ObjectCounter::ObjectCounter() { ObjectCreated(); }
 ObjectCounter::~ObjectCounter() { ObjectDestroyed(); }
 
-HRESULT GetClassFactory(CreateFunction create, REFIID riid, void** object) {
-  return platform::Guarded<HRESULT>(E_OUTOFMEMORY, [&] {
-    Ref<ClassFactory> factory = Ref<ClassFactory>::Attach(new ClassFactory(create));
-    return factory->QueryInterface(riid, object);
-  });
+HRESULT GetClassFactory(media::CreateInstanceFn create, REFIID riid, void** object) {
+  return media::GetFactory<ObjectCounter>(create, &LockModule, riid, object);
 }
 
 HRESULT CanUnloadNow() {
@@ -250,22 +177,15 @@ KitPin::~KitPin() = default;
 HRESULT KitPin::QueryInterface(REFIID riid, void** object) {
   return platform::Guarded<HRESULT>(E_UNEXPECTED, [&] {
     if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IPin) {
-      *object = static_cast<IPin*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return QueryExtra(riid, object);
+    void* found = media::InterfaceIf<IPin>(this, riid, {&IID_IUnknown, &IID_IPin});
+    return media::AnswerQuery(found ? found : FindExtra(riid), object);
   });
 }
 
 ULONG KitPin::AddRef() { return filter_->AddRef(); }
 ULONG KitPin::Release() { return filter_->Release(); }
 
-HRESULT KitPin::QueryExtra(REFIID, void** object) {
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
+void* KitPin::FindExtra(REFIID) { return nullptr; }
 
 HRESULT KitPin::GetMediaType(int, AM_MEDIA_TYPE*) { return VFW_S_NO_MORE_ITEMS; }
 
@@ -505,13 +425,9 @@ HRESULT KitOutputPin::DeliverEndOfStream() {
 
 // ---- input pin ----
 
-HRESULT KitInputPin::QueryExtra(REFIID riid, void** object) {
-  if (riid == IID_IMemInputPin) {
-    *object = static_cast<IMemInputPin*>(this);
-    AddRef();
-    return S_OK;
-  }
-  return KitPin::QueryExtra(riid, object);
+void* KitInputPin::FindExtra(REFIID riid) {
+  if (riid == IID_IMemInputPin) return static_cast<IMemInputPin*>(this);
+  return KitPin::FindExtra(riid);
 }
 
 HRESULT KitInputPin::GetAllocator(IMemAllocator** allocator) {
@@ -568,31 +484,13 @@ KitFilter::KitFilter(const CLSID& clsid, std::string recordName)
 
 KitFilter::~KitFilter() { ObjectDestroyed(); }
 
-HRESULT KitFilter::QueryInterface(REFIID riid, void** object) {
-  return platform::Guarded<HRESULT>(E_UNEXPECTED, [&] {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IPersist || riid == IID_IMediaFilter ||
-        riid == IID_IBaseFilter) {
-      *object = static_cast<IBaseFilter*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return QueryExtra(riid, object);
-  });
+void* KitFilter::FindInterface(REFIID riid) {
+  void* found = media::InterfaceIf<IBaseFilter>(
+      this, riid, {&IID_IUnknown, &IID_IPersist, &IID_IMediaFilter, &IID_IBaseFilter});
+  return found ? found : FindExtra(riid);
 }
 
-ULONG KitFilter::AddRef() { return ++refs_; }
-
-ULONG KitFilter::Release() {
-  const ULONG left = --refs_;
-  if (left == 0) delete this;
-  return left;
-}
-
-HRESULT KitFilter::QueryExtra(REFIID, void** object) {
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
+void* KitFilter::FindExtra(REFIID) { return nullptr; }
 
 HRESULT KitFilter::GetClassID(CLSID* clsid) {
   if (!clsid) return E_POINTER;
