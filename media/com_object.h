@@ -1,9 +1,14 @@
 // COM objects written once for both builds: QueryInterface over an interface lookup, an
-// atomic reference count, and a class factory.
+// atomic reference count, an enumerator and a class factory.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include "media/dshow.h"
 #include "platform/exception_guard.h"
@@ -65,6 +70,128 @@ HRESULT HandOut(Object* object, REFIID iid, void** ppv) {
   const HRESULT hr = object->QueryInterface(iid, ppv);
   object->Release();
   return hr;
+}
+
+// The item and IID of each enumerator interface.
+template <typename Enum>
+struct EnumOf;
+template <>
+struct EnumOf<IEnumPins> {
+  using Item = IPin*;
+  static const IID& Iid() { return IID_IEnumPins; }
+};
+template <>
+struct EnumOf<IEnumMediaTypes> {
+  using Item = AM_MEDIA_TYPE*;
+  static const IID& Iid() { return IID_IEnumMediaTypes; }
+};
+template <>
+struct EnumOf<IEnumMoniker> {
+  using Item = IMoniker*;
+  static const IID& Iid() { return IID_IEnumMoniker; }
+};
+template <>
+struct EnumOf<IEnumFilters> {
+  using Item = IBaseFilter*;
+  static const IID& Iid() { return IID_IEnumFilters; }
+};
+
+// How an enumerator's Next treats its arguments and exceptions.
+struct EnumRules {
+  bool fetchedOnlyForOne;  // fetched may be missing for one item only (else for up to one)
+  bool clearFetched;       // *fetched is cleared before the arguments are checked
+  HRESULT failure;         // Next's result when making an item throws
+};
+
+// IEnumPins, IEnumMediaTypes, IEnumMoniker or IEnumFilters over a source of items:
+// `source.Has(position)` tells whether a position holds one, `source.Hand(position, &item)`
+// hands it out (false when there is none or it cannot be made), `source.Clone()` is the
+// source of a clone. Calls are serialised.
+template <typename Source, typename Counted, EnumRules kRules>
+class Enumerator final : public ComObject<typename Source::Interface>, private Counted {
+  using Enum = typename Source::Interface;
+  using Item = typename EnumOf<Enum>::Item;
+
+ public:
+  explicit Enumerator(Source source, size_t position = 0) : source_(std::move(source)), position_(position) {}
+
+  HRESULT STDMETHODCALLTYPE Next(ULONG count, Item* out, ULONG* fetched) override {
+    return platform::Guarded(kRules.failure, [&]() -> HRESULT {
+      if (kRules.clearFetched && fetched) *fetched = 0;
+      if (!out || (!fetched && (kRules.fetchedOnlyForOne ? count != 1 : count > 1))) return E_POINTER;
+      std::lock_guard<std::mutex> hold(lock_);
+      ULONG n = 0;
+      while (n < count && source_.Hand(position_, &out[n])) {
+        ++n;
+        ++position_;
+      }
+      if (fetched) *fetched = n;
+      return n == count ? S_OK : S_FALSE;
+    });
+  }
+  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+    return platform::Guarded(kRules.failure, [&]() -> HRESULT {
+      std::lock_guard<std::mutex> hold(lock_);
+      for (ULONG i = 0; i < count; ++i, ++position_)
+        if (!source_.Has(position_)) return S_FALSE;
+      return S_OK;
+    });
+  }
+  HRESULT STDMETHODCALLTYPE Reset() override {
+    std::lock_guard<std::mutex> hold(lock_);
+    position_ = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Clone(Enum** out) override {
+    return platform::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
+      if (!out) return E_POINTER;
+      std::lock_guard<std::mutex> hold(lock_);
+      *out = new Enumerator(source_.Clone(), position_);
+      return S_OK;
+    });
+  }
+
+ private:
+  void* FindInterface(REFIID iid) override {
+    return InterfaceIf<Enum>(this, iid, {&IID_IUnknown, &EnumOf<Enum>::Iid()});
+  }
+  Source source_;
+  std::mutex lock_;
+  size_t position_;
+};
+
+// A source over a list that does not change, shared by clones; `hand` makes the item handed
+// out (null: none).
+template <typename Enum, typename Stored>
+class Snapshot {
+ public:
+  using Interface = Enum;
+  using Item = typename EnumOf<Enum>::Item;
+  using HandFn = Item (*)(const Stored&);
+
+  Snapshot(std::vector<Stored> items, HandFn hand)
+      : items_(std::make_shared<const std::vector<Stored>>(std::move(items))), hand_(hand) {}
+
+  bool Has(size_t position) const { return position < items_->size(); }
+  bool Hand(size_t position, Item* out) const {
+    if (!Has(position)) return false;
+    Item item = hand_((*items_)[position]);
+    if (!item) return false;
+    *out = item;
+    return true;
+  }
+  Snapshot Clone() const { return *this; }
+
+ private:
+  std::shared_ptr<const std::vector<Stored>> items_;
+  HandFn hand_;
+};
+
+// Hands out an interface pointer kept in a list, with a reference.
+template <typename Pointer>
+auto HandReferenced(const Pointer& pointer) {
+  pointer->AddRef();
+  return pointer.get();
 }
 
 // Makes a new instance and hands it out as `iid`.

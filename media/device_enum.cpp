@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "media/com_object.h"
@@ -223,52 +222,11 @@ class DeviceMoniker final : public ComObject<IMoniker>, private Counted {
 
 // ---- The enumerator of one category's monikers. ----
 
-using CameraList = std::shared_ptr<const std::vector<CameraEntry>>;
+// Fetched is cleared first and may be missing for up to one moniker.
+constexpr EnumRules kMonikerEnumRules{false, true, E_OUTOFMEMORY};
+using MonikerEnumerator = Enumerator<Snapshot<IEnumMoniker, CameraEntry>, Counted, kMonikerEnumRules>;
 
-class MonikerEnumerator final : public ComObject<IEnumMoniker>, private Counted {
- public:
-  MonikerEnumerator(CameraList cameras, size_t position) : cameras_(std::move(cameras)), position_(position) {}
-
-  void* FindInterface(REFIID iid) override { return InterfaceIf<IEnumMoniker>(this, iid, {&IID_IUnknown, &IID_IEnumMoniker}); }
-
-  HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker** monikers, ULONG* fetched) override {
-    return platform::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
-      if (fetched) *fetched = 0;
-      if (!monikers || (count > 1 && !fetched)) return E_POINTER;
-      ULONG n = 0;
-      while (n < count && position_ < cameras_->size()) {
-        monikers[n] = new DeviceMoniker((*cameras_)[position_]);
-        ++n;
-        ++position_;
-      }
-      if (fetched) *fetched = n;
-      return n == count ? S_OK : S_FALSE;
-    });
-  }
-
-  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    const size_t left = cameras_->size() - position_;
-    position_ += std::min<size_t>(count, left);
-    return count <= left ? S_OK : S_FALSE;
-  }
-
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    position_ = 0;
-    return S_OK;
-  }
-
-  HRESULT STDMETHODCALLTYPE Clone(IEnumMoniker** out) override {
-    return platform::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
-      if (!out) return E_POINTER;
-      *out = new MonikerEnumerator(cameras_, position_);
-      return S_OK;
-    });
-  }
-
- private:
-  const CameraList cameras_;
-  size_t position_;
-};
+IMoniker* NewMoniker(const CameraEntry& camera) { return new DeviceMoniker(camera); }
 
 // ---- The device enumerator. ----
 
@@ -283,9 +241,9 @@ class SystemDeviceEnum final : public ComObject<ICreateDevEnum>, private Counted
       if (!out) return E_POINTER;
       *out = nullptr;
       if (!IsEqualGUID(category, CLSID_VideoInputDeviceCategory)) return S_FALSE;
-      auto cameras = std::make_shared<const std::vector<CameraEntry>>(ReadCameraList());
-      if (cameras->empty()) return S_FALSE;
-      *out = new MonikerEnumerator(std::move(cameras), 0);
+      std::vector<CameraEntry> cameras = ReadCameraList();
+      if (cameras.empty()) return S_FALSE;
+      *out = new MonikerEnumerator({std::move(cameras), NewMoniker});
       return S_OK;
     });
   }

@@ -10,4 +10,10 @@ namespace media {
 template <typename... Interfaces>
 class RuntimeComObject : public RuntimeObject, public ComObject<Interfaces...> {};
 
+// The runtime's enumerators over snapshots: the fetched count may be missing only for one
+// item, as the system's rule has it.
+inline constexpr EnumRules kRuntimeEnumRules{true, false, E_OUTOFMEMORY};
+template <typename Enum, typename Stored>
+using RuntimeEnum = Enumerator<Snapshot<Enum, Stored>, RuntimeObject, kRuntimeEnumRules>;
+
 }  // namespace media

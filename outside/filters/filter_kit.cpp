@@ -23,113 +23,55 @@ bool SameName(const OLECHAR* a, const std::u16string& b) {
   return a[i] == 0 && i == b.size();
 }
 
-// IEnumPins over a snapshot of the filter's pins.
-class PinEnumerator final : public media::ComObject<IEnumPins> {
+// The pins of a filter, as they are when the enumerator (or a clone) is made.
+class FilterPins {
  public:
-  PinEnumerator(KitFilter* filter, size_t position) : filter_(Ref<KitFilter>(filter)), position_(position) {
+  using Interface = IEnumPins;
+  explicit FilterPins(KitFilter* filter) : filter_(Ref<KitFilter>(filter)) {
     std::lock_guard<std::recursive_mutex> lock(filter->Lock());
     for (int i = 0; i < filter->PinCount(); ++i) pins_.push_back(Ref<IPin>(filter->PinAt(i)));
   }
-  HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override {
-    return platform::Guarded<HRESULT>(E_UNEXPECTED, [&] {
-      if (!pins || (count > 1 && !fetched)) return E_POINTER;
-      ULONG n = 0;
-      std::lock_guard<std::mutex> lock(lock_);
-      while (n < count && position_ < pins_.size()) {
-        pins[n] = pins_[position_++].get();
-        pins[n++]->AddRef();
-      }
-      if (fetched) *fetched = n;
-      return n == count ? S_OK : S_FALSE;
-    });
+  bool Has(size_t position) const { return position < pins_.size(); }
+  bool Hand(size_t position, IPin** out) const {
+    if (!Has(position)) return false;
+    *out = media::HandReferenced(pins_[position]);
+    return true;
   }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    std::lock_guard<std::mutex> lock(lock_);
-    const size_t left = pins_.size() - position_;
-    position_ += std::min<size_t>(count, left);
-    return count <= left ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    std::lock_guard<std::mutex> lock(lock_);
-    position_ = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumPins** clone) override {
-    return platform::Guarded<HRESULT>(E_OUTOFMEMORY, [&] {
-      if (!clone) return E_POINTER;
-      std::lock_guard<std::mutex> lock(lock_);
-      *clone = new PinEnumerator(filter_.get(), position_);
-      return S_OK;
-    });
-  }
+  FilterPins Clone() const { return FilterPins(filter_.get()); }
 
  private:
-  ~PinEnumerator() override = default;
-  void* FindInterface(REFIID riid) override {
-    return media::InterfaceIf<IEnumPins>(this, riid, {&IID_IUnknown, &IID_IEnumPins});
-  }
-  ObjectCounter counter_;
   Ref<KitFilter> filter_;
   std::vector<Ref<IPin>> pins_;
-  std::mutex lock_;
-  size_t position_;
 };
 
-// IEnumMediaTypes over the types a pin proposes.
-class TypeEnumerator final : public media::ComObject<IEnumMediaTypes> {
+// The types a pin proposes, asked of it at each step.
+class PinTypes {
  public:
-  TypeEnumerator(KitPin* pin, int position) : pin_(Ref<IPin>(pin)), kit_(pin), position_(position) {}
-  HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
-    return platform::Guarded<HRESULT>(E_UNEXPECTED, [&] {
-      if (!types || (count > 1 && !fetched)) return E_POINTER;
-      ULONG n = 0;
-      std::lock_guard<std::mutex> lock(lock_);
-      while (n < count) {
-        MediaType type;
-        if (kit_->GetMediaType(position_, type.ptr()) != S_OK) break;
-        AM_MEDIA_TYPE* copy = CreateMediaType(&type.get());
-        if (!copy) break;
-        types[n++] = copy;
-        ++position_;
-      }
-      if (fetched) *fetched = n;
-      return n == count ? S_OK : S_FALSE;
-    });
+  using Interface = IEnumMediaTypes;
+  explicit PinTypes(KitPin* pin) : pin_(Ref<IPin>(pin)), kit_(pin) {}
+  bool Has(size_t position) const {
+    MediaType type;
+    return kit_->GetMediaType(static_cast<int>(position), type.ptr()) == S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    std::lock_guard<std::mutex> lock(lock_);
-    for (ULONG i = 0; i < count; ++i) {
-      MediaType type;
-      if (kit_->GetMediaType(position_, type.ptr()) != S_OK) return S_FALSE;
-      ++position_;
-    }
-    return S_OK;
+  bool Hand(size_t position, AM_MEDIA_TYPE** out) const {
+    MediaType type;
+    if (kit_->GetMediaType(static_cast<int>(position), type.ptr()) != S_OK) return false;
+    AM_MEDIA_TYPE* copy = CreateMediaType(&type.get());
+    if (!copy) return false;
+    *out = copy;
+    return true;
   }
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    std::lock_guard<std::mutex> lock(lock_);
-    position_ = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes** clone) override {
-    return platform::Guarded<HRESULT>(E_OUTOFMEMORY, [&] {
-      if (!clone) return E_POINTER;
-      std::lock_guard<std::mutex> lock(lock_);
-      *clone = new TypeEnumerator(kit_, position_);
-      return S_OK;
-    });
-  }
+  PinTypes Clone() const { return *this; }
 
  private:
-  ~TypeEnumerator() override = default;
-  void* FindInterface(REFIID riid) override {
-    return media::InterfaceIf<IEnumMediaTypes>(this, riid, {&IID_IUnknown, &IID_IEnumMediaTypes});
-  }
-  ObjectCounter counter_;
   Ref<IPin> pin_;
   KitPin* kit_;
-  std::mutex lock_;
-  int position_;
 };
+
+// Fetched may be missing for up to one item.
+constexpr media::EnumRules kEnumRules{false, false, E_UNEXPECTED};
+using PinEnumerator = media::Enumerator<FilterPins, ObjectCounter, kEnumRules>;
+using TypeEnumerator = media::Enumerator<PinTypes, ObjectCounter, kEnumRules>;
 
 }  // namespace
 
@@ -349,7 +291,7 @@ HRESULT KitPin::QueryAccept(const AM_MEDIA_TYPE* type) {
 HRESULT KitPin::EnumMediaTypes(IEnumMediaTypes** types) {
   return platform::Guarded<HRESULT>(E_OUTOFMEMORY, [&] {
     if (!types) return E_POINTER;
-    *types = new TypeEnumerator(this, 0);
+    *types = new TypeEnumerator(PinTypes(this));
     return S_OK;
   });
 }
@@ -582,7 +524,7 @@ HRESULT KitFilter::GetSyncSource(IReferenceClock** clock) {
 HRESULT KitFilter::EnumPins(IEnumPins** pins) {
   return platform::Guarded<HRESULT>(E_OUTOFMEMORY, [&] {
     if (!pins) return E_POINTER;
-    *pins = new PinEnumerator(this, 0);
+    *pins = new PinEnumerator(FilterPins(this));
     return S_OK;
   });
 }
