@@ -81,7 +81,9 @@ class DevicePropertyBag final : public ComObject<IPropertyBag>, private Counted 
                     {u"CLSID", camera.classId},
                     {u"Config", camera.config}} {}
 
-  void* FindInterface(REFIID iid) override { return InterfaceIf<IPropertyBag>(this, iid, {&IID_IUnknown, &IID_IPropertyBag}); }
+  void* FindInterface(REFIID iid) override {
+    return InterfaceIf<IPropertyBag>(this, iid, {&IID_IUnknown, &IID_IPropertyBag});
+  }
 
   HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* var, IErrorLog*) override {
     return platform::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
@@ -232,7 +234,9 @@ IMoniker* NewMoniker(const CameraEntry& camera) { return new DeviceMoniker(camer
 
 class SystemDeviceEnum final : public ComObject<ICreateDevEnum>, private Counted {
  public:
-  void* FindInterface(REFIID iid) override { return InterfaceIf<ICreateDevEnum>(this, iid, {&IID_IUnknown, &IID_ICreateDevEnum}); }
+  void* FindInterface(REFIID iid) override {
+    return InterfaceIf<ICreateDevEnum>(this, iid, {&IID_IUnknown, &IID_ICreateDevEnum});
+  }
 
   // Only the video input category has devices here; every other one, like an empty list,
   // answers S_FALSE with no enumerator.

@@ -163,7 +163,8 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID, REFIID rii
   if (!(dwClsContext & CLSCTX_INPROC)) return REGDB_E_CLASSNOTREG;
   return platform::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
     for (const media::BuiltinClass* c = media::BuiltinClasses(); c->clsid; ++c) {
-      if (*c->clsid == rclsid) return media::HandOut(new media::ClassFactory<media::RuntimeObject>(c->create), riid, ppv);
+      if (*c->clsid == rclsid)
+        return media::HandOut(new media::ClassFactory<media::RuntimeObject>(c->create), riid, ppv);
     }
     const std::string server = media::RegisteredServer(rclsid);
     if (server.empty()) return REGDB_E_CLASSNOTREG;

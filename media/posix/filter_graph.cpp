@@ -103,7 +103,8 @@ class FilterGraph final
         std::lock_guard<std::recursive_mutex> hold(lock_);
         for (const Entry& e : filters_) snapshot.push_back(e.filter);
       }
-      return HandOut(new FilterEnum({std::move(snapshot), HandReferenced}), IID_IEnumFilters, reinterpret_cast<void**>(out));
+      return HandOut(new FilterEnum({std::move(snapshot), HandReferenced}), IID_IEnumFilters,
+                     reinterpret_cast<void**>(out));
     });
   }
 

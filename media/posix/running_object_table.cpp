@@ -228,7 +228,8 @@ class RunningObjectTable final : public IRunningObjectTable {
         std::lock_guard<std::mutex> hold(lock_);
         for (const Entry& e : entries_) names.push_back(e.moniker);
       }
-      return HandOut(new MonikerEnum({std::move(names), HandReferenced}), IID_IEnumMoniker, reinterpret_cast<void**>(out));
+      return HandOut(new MonikerEnum({std::move(names), HandReferenced}), IID_IEnumMoniker,
+                     reinterpret_cast<void**>(out));
     });
   }
 
