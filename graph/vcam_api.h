@@ -40,5 +40,3 @@ using VcamEvent = void*;
   X(OruFakeCaptureUsingCheck, (uint32_t * inUse), (inUse))                                    \
   X(OruVCapSetNotifyEvent, (VcamEvent event), (event))                                        \
   X(OruVCapGetPinInstanceCount, (uint32_t * count), (count))
-
-inline constexpr int kVcamEntryPointCount = 23;

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "ipc/registration.h"
-#include "platform/atomic.h"
 #include "platform/exception_guard.h"
 #include "platform/text.h"
 #include "platform/thread.h"
@@ -47,7 +46,7 @@ bool CTetherInstance::Create(const TetherCreateParams& params) {
       stopEvent_.Reset();
       opened = Start() == 1;
     }
-    platform::AtomicExchange(&peerCount_, 0);
+    peerCount_.store(0);
     RefreshPeerCount();
   }
   if (!opened) {
@@ -57,12 +56,12 @@ bool CTetherInstance::Create(const TetherCreateParams& params) {
   return true;
 }
 
-int32_t CTetherInstance::peerCount() const { return platform::AtomicLoad(&peerCount_); }
+int32_t CTetherInstance::peerCount() const { return peerCount_.load(); }
 
 int32_t CTetherInstance::RefreshPeerCount() {
   const uint32_t handles = channel_.HandleCount();
   const int32_t peers = handles == 0 ? 0 : static_cast<int32_t>(handles - 1);
-  platform::AtomicExchange(&peerCount_, peers);
+  peerCount_.store(peers);
   return peers;
 }
 
@@ -141,7 +140,7 @@ uint32_t CTetherInstance::ThreadBody() {
       const int32_t now = handles == 0 ? 0 : static_cast<int32_t>(handles - 1);
       // Stored before the acknowledge event is set, so a send released by it already sees
       // the new count. A sender still waiting for a peer that has gone stops waiting.
-      platform::AtomicExchange(&peerCount_, now);
+      peerCount_.store(now);
       if (now != before && before >= 1) channel_.SetAcknowledge();
     } else if (w == platform::kWaitFailed) {
       // Should an object have gone bad, do not spin on it.

@@ -2,6 +2,7 @@
 // abort and tear-down steps. Handles are checked against the table of live instances.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -49,7 +50,7 @@ class CTetherInstance : public CWorkerThread {
   uint32_t ownProcessId_ = 0;
   TetherReceiveCallback callback_ = nullptr;
   void* context_ = nullptr;
-  volatile int32_t peerCount_ = 0;
+  std::atomic<int32_t> peerCount_{0};
   int32_t role_ = kTetherRoleReceiver;
   uint32_t timeoutMs_ = 0xFFFFFFFFu;
   char16_t name_[64] = {};

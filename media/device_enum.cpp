@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <memory>
 #include <new>
 
+#include "media/com_object.h"
 #include "media/com_ptr.h"
 #include "platform/exception_guard.h"
 #include "platform/registry.h"
@@ -39,50 +39,14 @@ struct CountedBase {};
 using CountedBase = RuntimeObject;
 #endif
 
-// Reference counting and the module's object count for every object below.
-template <typename Derived>
-class ComObject : private CountedBase {
+// The module's object count, for every object below.
+class Counted : private CountedBase {
  public:
-  ComObject() { gLiveObjects.fetch_add(1); }
-  virtual ~ComObject() { gLiveObjects.fetch_sub(1); }
-
- protected:
-  ULONG AddRefImpl() { return ++refs_; }
-  ULONG ReleaseImpl() {
-    const ULONG left = --refs_;
-    if (left == 0) delete static_cast<Derived*>(this);
-    return left;
-  }
-
- private:
-  std::atomic<ULONG> refs_{1};
+  Counted() { gLiveObjects.fetch_add(1); }
+  ~Counted() { gLiveObjects.fetch_sub(1); }
+  Counted(const Counted&) = delete;
+  Counted& operator=(const Counted&) = delete;
 };
-
-#define KESTREL_COM_REFCOUNT                                       \
-  ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); } \
-  ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
-
-// One QueryInterface for all: `iid` among `known` gives `self` with a reference.
-template <typename Interface>
-HRESULT Answer(Interface* self, REFIID iid, std::initializer_list<const IID*> known, void** ppv) {
-  if (!ppv) return E_POINTER;
-  *ppv = nullptr;
-  for (const IID* k : known)
-    if (IsEqualGUID(iid, *k)) {
-      self->AddRef();
-      *ppv = self;
-      return S_OK;
-    }
-  return E_NOINTERFACE;
-}
-
-// Hands out a freshly created object (one reference held by `obj`) for `iid`.
-template <typename T>
-HRESULT Hand(T* obj, REFIID iid, void** ppv) {
-  const HRESULT hr = obj->QueryInterface(iid, ppv);
-  obj->Release();
-  return hr;
-}
 
 OLECHAR* TaskString(const std::u16string& text) {
   auto* out = static_cast<char16_t*>(CoTaskMemAlloc((text.size() + 1) * sizeof(char16_t)));
@@ -109,7 +73,7 @@ std::u16string ReadString(const platform::RegistryKey& key, const char* name) {
 
 // ---- The property bag of one device: read-only strings. ----
 
-class DevicePropertyBag final : public IPropertyBag, public ComObject<DevicePropertyBag> {
+class DevicePropertyBag final : public ComObject<IPropertyBag>, private Counted {
  public:
   explicit DevicePropertyBag(const CameraEntry& camera)
       : properties_{{u"FriendlyName", camera.friendlyName},
@@ -117,10 +81,9 @@ class DevicePropertyBag final : public IPropertyBag, public ComObject<DeviceProp
                     {u"CLSID", camera.classId},
                     {u"Config", camera.config}} {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-    return platform::Guarded(E_FAIL, [&] { return Answer<IPropertyBag>(this, iid, {&IID_IUnknown, &IID_IPropertyBag}, ppv); });
+  void* FindInterface(REFIID iid) override {
+    return InterfaceIf<IPropertyBag>(this, iid, {&IID_IUnknown, &IID_IPropertyBag});
   }
-  KESTREL_COM_REFCOUNT
 
   HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* var, IErrorLog*) override {
     return platform::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
@@ -148,16 +111,13 @@ class DevicePropertyBag final : public IPropertyBag, public ComObject<DeviceProp
 
 // ---- A device moniker. ----
 
-class DeviceMoniker final : public IMoniker, public ComObject<DeviceMoniker> {
+class DeviceMoniker final : public ComObject<IMoniker>, private Counted {
  public:
   explicit DeviceMoniker(CameraEntry camera) : camera_(std::move(camera)) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-    return platform::Guarded(E_FAIL, [&] {
-      return Answer<IMoniker>(this, iid, {&IID_IUnknown, &IID_IPersist, &IID_IPersistStream, &IID_IMoniker}, ppv);
-    });
+  void* FindInterface(REFIID iid) override {
+    return InterfaceIf<IMoniker>(this, iid, {&IID_IUnknown, &IID_IPersist, &IID_IPersistStream, &IID_IMoniker});
   }
-  KESTREL_COM_REFCOUNT
 
   // IPersist / IPersistStream: the moniker is never saved.
   HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override {
@@ -199,7 +159,7 @@ class DeviceMoniker final : public IMoniker, public ComObject<DeviceMoniker> {
       if (!ppv) return E_POINTER;
       *ppv = nullptr;
       if (!IsEqualGUID(iid, IID_IPropertyBag) && !IsEqualGUID(iid, IID_IUnknown)) return E_NOINTERFACE;
-      return Hand(new DevicePropertyBag(camera_), iid, ppv);
+      return HandOut(new DevicePropertyBag(camera_), iid, ppv);
     });
   }
 
@@ -264,64 +224,19 @@ class DeviceMoniker final : public IMoniker, public ComObject<DeviceMoniker> {
 
 // ---- The enumerator of one category's monikers. ----
 
-using CameraList = std::shared_ptr<const std::vector<CameraEntry>>;
+// Fetched is cleared first and may be missing for up to one moniker.
+constexpr EnumRules kMonikerEnumRules{false, true, E_OUTOFMEMORY};
+using MonikerEnumerator = Enumerator<Snapshot<IEnumMoniker, CameraEntry>, Counted, kMonikerEnumRules>;
 
-class MonikerEnumerator final : public IEnumMoniker, public ComObject<MonikerEnumerator> {
- public:
-  MonikerEnumerator(CameraList cameras, size_t position) : cameras_(std::move(cameras)), position_(position) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-    return platform::Guarded(E_FAIL, [&] { return Answer<IEnumMoniker>(this, iid, {&IID_IUnknown, &IID_IEnumMoniker}, ppv); });
-  }
-  KESTREL_COM_REFCOUNT
-
-  HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker** monikers, ULONG* fetched) override {
-    return platform::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
-      if (fetched) *fetched = 0;
-      if (!monikers || (count > 1 && !fetched)) return E_POINTER;
-      ULONG n = 0;
-      while (n < count && position_ < cameras_->size()) {
-        monikers[n] = new DeviceMoniker((*cameras_)[position_]);
-        ++n;
-        ++position_;
-      }
-      if (fetched) *fetched = n;
-      return n == count ? S_OK : S_FALSE;
-    });
-  }
-
-  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    const size_t left = cameras_->size() - position_;
-    position_ += std::min<size_t>(count, left);
-    return count <= left ? S_OK : S_FALSE;
-  }
-
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    position_ = 0;
-    return S_OK;
-  }
-
-  HRESULT STDMETHODCALLTYPE Clone(IEnumMoniker** out) override {
-    return platform::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
-      if (!out) return E_POINTER;
-      *out = new MonikerEnumerator(cameras_, position_);
-      return S_OK;
-    });
-  }
-
- private:
-  const CameraList cameras_;
-  size_t position_;
-};
+IMoniker* NewMoniker(const CameraEntry& camera) { return new DeviceMoniker(camera); }
 
 // ---- The device enumerator. ----
 
-class SystemDeviceEnum final : public ICreateDevEnum, public ComObject<SystemDeviceEnum> {
+class SystemDeviceEnum final : public ComObject<ICreateDevEnum>, private Counted {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-    return platform::Guarded(E_FAIL, [&] { return Answer<ICreateDevEnum>(this, iid, {&IID_IUnknown, &IID_ICreateDevEnum}, ppv); });
+  void* FindInterface(REFIID iid) override {
+    return InterfaceIf<ICreateDevEnum>(this, iid, {&IID_IUnknown, &IID_ICreateDevEnum});
   }
-  KESTREL_COM_REFCOUNT
 
   // Only the video input category has devices here; every other one, like an empty list,
   // answers S_FALSE with no enumerator.
@@ -330,9 +245,9 @@ class SystemDeviceEnum final : public ICreateDevEnum, public ComObject<SystemDev
       if (!out) return E_POINTER;
       *out = nullptr;
       if (!IsEqualGUID(category, CLSID_VideoInputDeviceCategory)) return S_FALSE;
-      auto cameras = std::make_shared<const std::vector<CameraEntry>>(ReadCameraList());
-      if (cameras->empty()) return S_FALSE;
-      *out = new MonikerEnumerator(std::move(cameras), 0);
+      std::vector<CameraEntry> cameras = ReadCameraList();
+      if (cameras.empty()) return S_FALSE;
+      *out = new MonikerEnumerator({std::move(cameras), NewMoniker});
       return S_OK;
     });
   }
@@ -384,6 +299,6 @@ HRESULT CreateSystemDeviceEnum(REFIID riid, void** ppv) {
   return platform::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    return media::Hand(new media::SystemDeviceEnum, riid, ppv);
+    return media::HandOut(new media::SystemDeviceEnum, riid, ppv);
   });
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <new>
 
+#include "media/com_object.h"
 #include "media/device_enum.h"
 #include "platform/exception_guard.h"
 
@@ -10,38 +11,22 @@ namespace {
 
 std::atomic<long> gLocks{0};
 
-class DeviceEnumFactory final : public IClassFactory {
+// The factory's references keep the module loaded like locks.
+class FactoryLock {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IClassFactory)) return E_NOINTERFACE;
-    *ppv = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-  }
-  // One static factory: its references keep the module loaded like locks.
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++gLocks + 1); }
-  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--gLocks + 1); }
-
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    return CreateSystemDeviceEnum(iid, ppv);
-  }
-
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    if (lock) {
-      ++gLocks;
-    } else {
-      --gLocks;
-    }
-    return S_OK;
-  }
+  FactoryLock() { ++gLocks; }
+  ~FactoryLock() { --gLocks; }
+  FactoryLock(const FactoryLock&) = delete;
+  FactoryLock& operator=(const FactoryLock&) = delete;
 };
 
-DeviceEnumFactory gFactory;
+void LockModule(bool lock) {
+  if (lock) {
+    ++gLocks;
+  } else {
+    --gLocks;
+  }
+}
 
 }  // namespace
 
@@ -50,7 +35,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (!IsEqualGUID(clsid, CLSID_SystemDeviceEnum)) return CLASS_E_CLASSNOTAVAILABLE;
-    return gFactory.QueryInterface(iid, ppv);
+    return media::GetFactory<FactoryLock>(&CreateSystemDeviceEnum, &LockModule, iid, ppv);
   });
 }
 

@@ -53,27 +53,6 @@ bool ThreadMayUseCom() {
   return s.multithreaded > 0;
 }
 
-// A class factory for a built-in class.
-class BuiltinFactory final : public ComObject<IClassFactory> {
- public:
-  explicit BuiltinFactory(CreateInstanceFn create) : create_(create) {}
-
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    return platform::Guarded(E_OUTOFMEMORY, [&] { return create_(iid, ppv); });
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-
- private:
-  void* FindInterface(REFIID iid) override {
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) return static_cast<IClassFactory*>(this);
-    return nullptr;
-  }
-  CreateInstanceFn create_;
-};
-
 // The InprocServer32 default value of the class, UTF-8; empty when not registered.
 std::string RegisteredServer(REFCLSID clsid) {
   OLECHAR text[40];
@@ -184,7 +163,8 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID, REFIID rii
   if (!(dwClsContext & CLSCTX_INPROC)) return REGDB_E_CLASSNOTREG;
   return platform::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
     for (const media::BuiltinClass* c = media::BuiltinClasses(); c->clsid; ++c) {
-      if (*c->clsid == rclsid) return media::HandOut(new media::BuiltinFactory(c->create), riid, ppv);
+      if (*c->clsid == rclsid)
+        return media::HandOut(new media::ClassFactory<media::RuntimeObject>(c->create), riid, ppv);
     }
     const std::string server = media::RegisteredServer(rclsid);
     if (server.empty()) return REGDB_E_CLASSNOTREG;

@@ -1,12 +1,9 @@
 // The classes the Linux COM runtime serves itself, before the registry is asked.
 #pragma once
 
-#include "media/dshow.h"
+#include "media/com_object.h"
 
 namespace media {
-
-// Makes a new instance and hands it out as `iid`.
-using CreateInstanceFn = HRESULT (*)(REFIID iid, void** ppv);
 
 struct BuiltinClass {
   const CLSID* clsid;

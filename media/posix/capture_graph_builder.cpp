@@ -96,7 +96,7 @@ bool SearchFrom(IBaseFilter* filter, PIN_DIRECTION dir, REFIID iid, void** out, 
   return false;
 }
 
-class CaptureGraphBuilder final : public ComObject<ICaptureGraphBuilder2> {
+class CaptureGraphBuilder final : public RuntimeComObject<ICaptureGraphBuilder2> {
  public:
   HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder* graph) override {
     if (!graph) return E_POINTER;

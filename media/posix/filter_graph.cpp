@@ -26,52 +26,8 @@ constexpr REFERENCE_TIME kStartLatency = 100000;  // 10 ms
 class FilterGraph;
 
 // A snapshot of the graph's filters.
-class FilterEnum final : public ComObject<IEnumFilters> {
- public:
-  FilterEnum(std::vector<ComPtr<IBaseFilter>> filters, size_t position)
-      : filters_(std::move(filters)), position_(position) {}
+using FilterEnum = RuntimeEnum<IEnumFilters, ComPtr<IBaseFilter>>;
 
-  HRESULT STDMETHODCALLTYPE Next(ULONG count, IBaseFilter** out, ULONG* fetched) override {
-    if (!out) return E_POINTER;
-    if (count != 1 && !fetched) return E_POINTER;
-    ULONG n = 0;
-    std::lock_guard<std::mutex> hold(lock_);
-    while (n < count && position_ < filters_.size()) filters_[position_++].copyTo(&out[n++]);
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    const size_t left = filters_.size() - position_;
-    if (count > left) {
-      position_ = filters_.size();
-      return S_FALSE;
-    }
-    position_ += count;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    std::lock_guard<std::mutex> hold(lock_);
-    position_ = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumFilters** out) override {
-    if (!out) return E_POINTER;
-    return platform::Guarded(E_OUTOFMEMORY, [&] {
-      std::lock_guard<std::mutex> hold(lock_);
-      return HandOut(new FilterEnum(filters_, position_), IID_IEnumFilters, reinterpret_cast<void**>(out));
-    });
-  }
-
- private:
-  void* FindInterface(REFIID iid) override {
-    if (iid == IID_IUnknown || iid == IID_IEnumFilters) return static_cast<IEnumFilters*>(this);
-    return nullptr;
-  }
-  std::mutex lock_;
-  std::vector<ComPtr<IBaseFilter>> filters_;
-  size_t position_;
-};
 
 struct GraphEvent {
   LONG code;
@@ -80,7 +36,7 @@ struct GraphEvent {
 };
 
 class FilterGraph final
-    : public ComObject<IGraphBuilder, IMediaControl, IMediaEventEx, IMediaEventSink, IMediaFilter> {
+    : public RuntimeComObject<IGraphBuilder, IMediaControl, IMediaEventEx, IMediaEventSink, IMediaFilter> {
  public:
   FilterGraph() : eventHandle_(platform::Event::CreateLocal(true, false)) {}
   ~FilterGraph() override {
@@ -147,7 +103,8 @@ class FilterGraph final
         std::lock_guard<std::recursive_mutex> hold(lock_);
         for (const Entry& e : filters_) snapshot.push_back(e.filter);
       }
-      return HandOut(new FilterEnum(std::move(snapshot), 0), IID_IEnumFilters, reinterpret_cast<void**>(out));
+      return HandOut(new FilterEnum({std::move(snapshot), HandReferenced}), IID_IEnumFilters,
+                     reinterpret_cast<void**>(out));
     });
   }
 

@@ -23,14 +23,7 @@ class MediaSample final : public RuntimeObject, public IMediaSample {
   ~MediaSample() override { ClearProperties(); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IMediaSample) {
-      AddRef();
-      *ppv = static_cast<IMediaSample*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return AnswerQuery(InterfaceIf<IMediaSample>(this, iid, {&IID_IUnknown, &IID_IMediaSample}), ppv);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return refs_.fetch_add(1) + 1; }
   // The last reference returns the sample to its allocator.
@@ -144,7 +137,7 @@ class MediaSample final : public RuntimeObject, public IMediaSample {
   UniqueMediaType mediaType_;
 };
 
-class MemoryAllocator final : public ComObject<IMemAllocator> {
+class MemoryAllocator final : public RuntimeComObject<IMemAllocator> {
  public:
   ~MemoryAllocator() override {
     committed_ = false;  // no sample is out: each holds a reference

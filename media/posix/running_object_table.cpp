@@ -32,7 +32,7 @@ OLECHAR* TaskCopy(const std::u16string& text) {
   return out;
 }
 
-class ItemMoniker final : public ComObject<IMoniker> {
+class ItemMoniker final : public RuntimeComObject<IMoniker> {
  public:
   ItemMoniker(std::u16string delimiter, std::u16string item)
       : delimiter_(std::move(delimiter)), item_(std::move(item)) {}
@@ -126,44 +126,9 @@ class ItemMoniker final : public ComObject<IMoniker> {
   std::u16string item_;
 };
 
-// A snapshot of registered names.
-class MonikerEnum final : public ComObject<IEnumMoniker> {
- public:
-  explicit MonikerEnum(std::vector<ComPtr<IMoniker>> monikers) : monikers_(std::move(monikers)) {}
-  HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker** out, ULONG* fetched) override {
-    if (!out) return E_POINTER;
-    if (count != 1 && !fetched) return E_POINTER;
-    ULONG n = 0;
-    while (n < count && position_ < monikers_.size()) monikers_[position_++].copyTo(&out[n++]);
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    const size_t left = monikers_.size() - position_;
-    position_ += count > left ? left : count;
-    return count > left ? S_FALSE : S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    position_ = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumMoniker** out) override {
-    if (!out) return E_POINTER;
-    return platform::Guarded(E_OUTOFMEMORY, [&] {
-      auto* copy = new MonikerEnum(monikers_);
-      copy->position_ = position_;
-      return HandOut(copy, IID_IEnumMoniker, reinterpret_cast<void**>(out));
-    });
-  }
 
- private:
-  void* FindInterface(REFIID iid) override {
-    if (iid == IID_IUnknown || iid == IID_IEnumMoniker) return static_cast<IEnumMoniker*>(this);
-    return nullptr;
-  }
-  std::vector<ComPtr<IMoniker>> monikers_;
-  size_t position_ = 0;
-};
+// A snapshot of registered names.
+using MonikerEnum = RuntimeEnum<IEnumMoniker, ComPtr<IMoniker>>;
 
 // One per process, never freed; not counted as a live object (only its entries are).
 class RunningObjectTable final : public IRunningObjectTable {
@@ -263,7 +228,8 @@ class RunningObjectTable final : public IRunningObjectTable {
         std::lock_guard<std::mutex> hold(lock_);
         for (const Entry& e : entries_) names.push_back(e.moniker);
       }
-      return HandOut(new MonikerEnum(std::move(names)), IID_IEnumMoniker, reinterpret_cast<void**>(out));
+      return HandOut(new MonikerEnum({std::move(names), HandReferenced}), IID_IEnumMoniker,
+                     reinterpret_cast<void**>(out));
     });
   }
 

@@ -16,69 +16,14 @@
 namespace media {
 namespace {
 
-// IEnumPins or IEnumMediaTypes over a snapshot; clones share it.
-template <typename Enum, typename Item, typename Stored>
-class SnapshotEnum final : public ComObject<Enum> {
- public:
-  using HandFn = Item (*)(const Stored&);
-  SnapshotEnum(const IID& iid, std::shared_ptr<const std::vector<Stored>> items, HandFn hand, size_t position)
-      : iid_(iid), items_(std::move(items)), hand_(hand), position_(position) {}
+// The tee's pins and a pin's types, over snapshots.
+using PinEnum = RuntimeEnum<IEnumPins, ComPtr<IPin>>;
+using TypeEnum = RuntimeEnum<IEnumMediaTypes, UniqueMediaType>;
 
-  HRESULT STDMETHODCALLTYPE Next(ULONG count, Item* out, ULONG* fetched) override {
-    if (!out) return E_POINTER;
-    if (count != 1 && !fetched) return E_POINTER;
-    std::lock_guard<std::mutex> hold(lock_);
-    ULONG n = 0;
-    while (n < count && position_ < items_->size()) {
-      Item item = hand_((*items_)[position_]);
-      if (!item) break;
-      out[n++] = item;
-      ++position_;
-    }
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    const size_t left = items_->size() - position_;
-    position_ += count < left ? count : left;
-    return count <= left ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    std::lock_guard<std::mutex> hold(lock_);
-    position_ = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Clone(Enum** out) override {
-    if (!out) return E_POINTER;
-    return platform::Guarded(E_OUTOFMEMORY, [&] {
-      std::lock_guard<std::mutex> hold(lock_);
-      return HandOut(new SnapshotEnum(iid_, items_, hand_, position_), iid_, reinterpret_cast<void**>(out));
-    });
-  }
-
- private:
-  void* FindInterface(REFIID iid) override {
-    return (iid == IID_IUnknown || iid == iid_) ? static_cast<Enum*>(this) : nullptr;
-  }
-  const IID iid_;
-  const std::shared_ptr<const std::vector<Stored>> items_;
-  const HandFn hand_;
-  std::mutex lock_;
-  size_t position_;
-};
-
-using PinEnum = SnapshotEnum<IEnumPins, IPin*, ComPtr<IPin>>;
-using TypeEnum = SnapshotEnum<IEnumMediaTypes, AM_MEDIA_TYPE*, UniqueMediaType>;
-
-IPin* HandPin(const ComPtr<IPin>& pin) {
-  pin->AddRef();
-  return pin.get();
-}
 AM_MEDIA_TYPE* HandType(const UniqueMediaType& type) { return CreateMediaType(type.get()); }
 
 // A sample as the preview pin hands it on: the same buffer and properties, without times.
-class UntimedSample final : public ComObject<IMediaSample> {
+class UntimedSample final : public RuntimeComObject<IMediaSample> {
  public:
   explicit UntimedSample(IMediaSample* sample) : sample_(sample) {}
 
@@ -151,17 +96,9 @@ class TeeInputPin final : public TeePin, public IMemInputPin {
   explicit TeeInputPin(SmartTee* tee) : TeePin(tee, PINDIR_INPUT, u"Input") {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPin) {
-      *ppv = static_cast<IPin*>(this);
-    } else if (iid == IID_IMemInputPin) {
-      *ppv = static_cast<IMemInputPin*>(this);
-    } else {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    void* found = InterfaceIf<IPin>(this, iid, {&IID_IUnknown, &IID_IPin});
+    if (!found) found = InterfaceIf<IMemInputPin>(this, iid, {&IID_IMemInputPin});
+    return AnswerQuery(found, ppv);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return TeePin::AddRef(); }
   ULONG STDMETHODCALLTYPE Release() override { return TeePin::Release(); }
@@ -204,14 +141,7 @@ class TeeOutputPin final : public TeePin {
   TeeOutputPin(SmartTee* tee, const char16_t* name) : TeePin(tee, PINDIR_OUTPUT, name) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (iid != IID_IUnknown && iid != IID_IPin) {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    *ppv = static_cast<IPin*>(this);
-    AddRef();
-    return S_OK;
+    return AnswerQuery(InterfaceIf<IPin>(this, iid, {&IID_IUnknown, &IID_IPin}), ppv);
   }
 
   HRESULT STDMETHODCALLTYPE Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) override;
@@ -231,7 +161,7 @@ class TeeOutputPin final : public TeePin {
   ComPtr<IMemInputPin> receiver_;  // under the tee's lock
 };
 
-class SmartTee final : public ComObject<IBaseFilter> {
+class SmartTee final : public RuntimeComObject<IBaseFilter> {
  public:
   SmartTee() : input_(this), capture_(this, u"Capture"), preview_(this, u"Preview") {}
   ~SmartTee() override = default;
@@ -263,9 +193,9 @@ class SmartTee final : public ComObject<IBaseFilter> {
     if (!out) return E_POINTER;
     *out = nullptr;
     return platform::Guarded(E_OUTOFMEMORY, [&] {
-      auto pins = std::make_shared<std::vector<ComPtr<IPin>>>();
-      for (TeePin* pin : Pins()) pins->push_back(ComPtr<IPin>(pin));
-      return HandOut(new PinEnum(IID_IEnumPins, std::move(pins), HandPin, 0), IID_IEnumPins,
+      std::vector<ComPtr<IPin>> pins;
+      for (TeePin* pin : Pins()) pins.push_back(ComPtr<IPin>(pin));
+      return HandOut(new PinEnum({std::move(pins), HandReferenced}), IID_IEnumPins,
                      reinterpret_cast<void**>(out));
     });
   }
@@ -429,8 +359,7 @@ HRESULT TeeInputPin::EnumMediaTypes(IEnumMediaTypes** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   return platform::Guarded(E_OUTOFMEMORY, [&] {
-    return HandOut(new TypeEnum(IID_IEnumMediaTypes, std::make_shared<std::vector<UniqueMediaType>>(), HandType, 0),
-                   IID_IEnumMediaTypes, reinterpret_cast<void**>(out));
+    return HandOut(new TypeEnum({{}, HandType}), IID_IEnumMediaTypes, reinterpret_cast<void**>(out));
   });
 }
 
@@ -530,12 +459,12 @@ HRESULT TeeOutputPin::EnumMediaTypes(IEnumMediaTypes** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   return platform::Guarded(E_OUTOFMEMORY, [&] {
-    auto types = std::make_shared<std::vector<UniqueMediaType>>();
+    std::vector<UniqueMediaType> types;
     {
       std::lock_guard<std::recursive_mutex> hold(tee_->lock());
-      if (UniqueMediaType type = tee_->input().TypeCopy()) types->push_back(std::move(type));
+      if (UniqueMediaType type = tee_->input().TypeCopy()) types.push_back(std::move(type));
     }
-    return HandOut(new TypeEnum(IID_IEnumMediaTypes, std::move(types), HandType, 0), IID_IEnumMediaTypes,
+    return HandOut(new TypeEnum({std::move(types), HandType}), IID_IEnumMediaTypes,
                    reinterpret_cast<void**>(out));
   });
 }

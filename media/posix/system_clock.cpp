@@ -26,7 +26,7 @@ void Signal(DWORD_PTR handle) {
   event.release();  // not ours to close
 }
 
-class SystemClock final : public ComObject<IReferenceClock> {
+class SystemClock final : public RuntimeComObject<IReferenceClock> {
  public:
   ~SystemClock() override {
     {

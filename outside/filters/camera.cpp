@@ -130,18 +130,10 @@ class CameraPin : public KitOutputPin, public IKsPropertySet, public IAMStreamCo
   ULONG STDMETHODCALLTYPE AddRef() override { return KitPin::AddRef(); }
   ULONG STDMETHODCALLTYPE Release() override { return KitPin::Release(); }
 
-  HRESULT QueryExtra(REFIID riid, void** object) override {
-    if (riid == IID_IKsPropertySet) {
-      *object = static_cast<IKsPropertySet*>(this);
-      AddRef();
-      return S_OK;
-    }
-    if (capture_ && riid == IID_IAMStreamConfig) {
-      *object = static_cast<IAMStreamConfig*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return KitOutputPin::QueryExtra(riid, object);
+  void* FindExtra(REFIID riid) override {
+    if (riid == IID_IKsPropertySet) return static_cast<IKsPropertySet*>(this);
+    if (capture_ && riid == IID_IAMStreamConfig) return static_cast<IAMStreamConfig*>(this);
+    return KitOutputPin::FindExtra(riid);
   }
 
   HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override;
@@ -196,13 +188,9 @@ class TunerPin : public KitPin, public IAMTVTuner {
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return KitPin::AddRef(); }
   ULONG STDMETHODCALLTYPE Release() override { return KitPin::Release(); }
-  HRESULT QueryExtra(REFIID riid, void** object) override {
-    if (riid == IID_IAMTVTuner || riid == IID_IAMTuner) {
-      *object = static_cast<IAMTVTuner*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return KitPin::QueryExtra(riid, object);
+  void* FindExtra(REFIID riid) override {
+    if (riid == IID_IAMTVTuner || riid == IID_IAMTuner) return static_cast<IAMTVTuner*>(this);
+    return KitPin::FindExtra(riid);
   }
   HRESULT CheckMediaType(const AM_MEDIA_TYPE&) override { return VFW_E_TYPE_NOT_ACCEPTED; }
 
@@ -365,18 +353,10 @@ class CameraFilter : public KitFilter, public IPersistPropertyBag, public IKsObj
   }
 
  protected:
-  HRESULT QueryExtra(REFIID riid, void** object) override {
-    if (riid == IID_IPersistPropertyBag) {
-      *object = static_cast<IPersistPropertyBag*>(this);
-      AddRef();
-      return S_OK;
-    }
-    if (riid == IID_IKsObject && config_.ksObject) {
-      *object = static_cast<IKsObject*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return KitFilter::QueryExtra(riid, object);
+  void* FindExtra(REFIID riid) override {
+    if (riid == IID_IPersistPropertyBag) return static_cast<IPersistPropertyBag*>(this);
+    if (riid == IID_IKsObject && config_.ksObject) return static_cast<IKsObject*>(this);
+    return KitFilter::FindExtra(riid);
   }
   HRESULT OnPause(FILTER_STATE from) override {
     if (from == State_Stopped && config_.fault == Fault::Run) return kDeviceBusy;
@@ -705,9 +685,8 @@ GUID SubtypeGuid(Subtype subtype) {
   return {SubtypeCompression(subtype), 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 }
 
-HRESULT CreateCamera(IUnknown** object) {
-  *object = static_cast<IBaseFilter*>(new CameraFilter());
-  return S_OK;
+HRESULT CreateCamera(REFIID riid, void** object) {
+  return media::HandOut(new CameraFilter(), riid, object);
 }
 
 }  // namespace filters

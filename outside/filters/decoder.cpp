@@ -165,14 +165,11 @@ class DecoderFilter : public KitFilter, public IMjpegDecoderControl {
   }
 
  protected:
-  HRESULT QueryExtra(REFIID riid, void** object) override {
+  void* FindExtra(REFIID riid) override {
     if (((controls_ & 1) && riid == vd::kIidMjpegDecoderControl) ||
-        ((controls_ & 2) && riid == vd::kIidMjpegDecoderControl2)) {
-      *object = static_cast<IMjpegDecoderControl*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return KitFilter::QueryExtra(riid, object);
+        ((controls_ & 2) && riid == vd::kIidMjpegDecoderControl2))
+      return static_cast<IMjpegDecoderControl*>(this);
+    return KitFilter::FindExtra(riid);
   }
   HRESULT OnPause(FILTER_STATE) override {
     std::lock_guard<std::mutex> lock(streamLock_);
@@ -203,16 +200,20 @@ HRESULT DecoderInput::OnReceive(IMediaSample* sample) {
 
 }  // namespace
 
-HRESULT CreateDecoderOfClass(const CLSID& clsid, IUnknown** object) {
+HRESULT CreateDecoderOfClass(const CLSID& clsid, REFIID riid, void** object) {
   const uint32_t classes = ReadFilterSetting("DecoderClasses", 3);
   const uint32_t bit = clsid == vd::kClsidMjpegDecoder ? 1 : 2;
   if (!(classes & bit)) return CLASS_E_CLASSNOTAVAILABLE;
-  *object = static_cast<IBaseFilter*>(new DecoderFilter(clsid, ReadFilterSetting("DecoderControl", 3),
-                                                        ReadFilterSetting("DecoderOutputPin", 1) != 0));
-  return S_OK;
+  return media::HandOut(new DecoderFilter(clsid, ReadFilterSetting("DecoderControl", 3),
+                                         ReadFilterSetting("DecoderOutputPin", 1) != 0),
+                       riid, object);
 }
 
-HRESULT CreateDecoder(IUnknown** object) { return CreateDecoderOfClass(vd::kClsidMjpegDecoder, object); }
-HRESULT CreateDecoder2(IUnknown** object) { return CreateDecoderOfClass(vd::kClsidMjpegDecoder2, object); }
+HRESULT CreateDecoder(REFIID riid, void** object) {
+  return CreateDecoderOfClass(vd::kClsidMjpegDecoder, riid, object);
+}
+HRESULT CreateDecoder2(REFIID riid, void** object) {
+  return CreateDecoderOfClass(vd::kClsidMjpegDecoder2, riid, object);
+}
 
 }  // namespace filters

@@ -23,183 +23,55 @@ bool SameName(const OLECHAR* a, const std::u16string& b) {
   return a[i] == 0 && i == b.size();
 }
 
-// IEnumPins over a snapshot of the filter's pins.
-class PinEnumerator final : public IEnumPins {
+// The pins of a filter, as they are when the enumerator (or a clone) is made.
+class FilterPins {
  public:
-  PinEnumerator(KitFilter* filter, size_t position) : filter_(Ref<KitFilter>(filter)), position_(position) {
+  using Interface = IEnumPins;
+  explicit FilterPins(KitFilter* filter) : filter_(Ref<KitFilter>(filter)) {
     std::lock_guard<std::recursive_mutex> lock(filter->Lock());
     for (int i = 0; i < filter->PinCount(); ++i) pins_.push_back(Ref<IPin>(filter->PinAt(i)));
   }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IEnumPins) {
-      *object = static_cast<IEnumPins*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+  bool Has(size_t position) const { return position < pins_.size(); }
+  bool Hand(size_t position, IPin** out) const {
+    if (!Has(position)) return false;
+    *out = media::HandReferenced(pins_[position]);
+    return true;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override {
-    return platform::Guarded<HRESULT>(E_UNEXPECTED, [&] {
-      if (!pins || (count > 1 && !fetched)) return E_POINTER;
-      ULONG n = 0;
-      std::lock_guard<std::mutex> lock(lock_);
-      while (n < count && position_ < pins_.size()) {
-        pins[n] = pins_[position_++].get();
-        pins[n++]->AddRef();
-      }
-      if (fetched) *fetched = n;
-      return n == count ? S_OK : S_FALSE;
-    });
-  }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    std::lock_guard<std::mutex> lock(lock_);
-    const size_t left = pins_.size() - position_;
-    position_ += std::min<size_t>(count, left);
-    return count <= left ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    std::lock_guard<std::mutex> lock(lock_);
-    position_ = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumPins** clone) override {
-    return platform::Guarded<HRESULT>(E_OUTOFMEMORY, [&] {
-      if (!clone) return E_POINTER;
-      std::lock_guard<std::mutex> lock(lock_);
-      *clone = new PinEnumerator(filter_.get(), position_);
-      return S_OK;
-    });
-  }
+  FilterPins Clone() const { return FilterPins(filter_.get()); }
 
  private:
-  ~PinEnumerator() = default;
-  ObjectCounter counter_;
-  std::atomic<ULONG> refs_{1};
   Ref<KitFilter> filter_;
   std::vector<Ref<IPin>> pins_;
-  std::mutex lock_;
-  size_t position_;
 };
 
-// IEnumMediaTypes over the types a pin proposes.
-class TypeEnumerator final : public IEnumMediaTypes {
+// The types a pin proposes, asked of it at each step.
+class PinTypes {
  public:
-  TypeEnumerator(KitPin* pin, int position) : pin_(Ref<IPin>(pin)), kit_(pin), position_(position) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IEnumMediaTypes) {
-      *object = static_cast<IEnumMediaTypes*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+  using Interface = IEnumMediaTypes;
+  explicit PinTypes(KitPin* pin) : pin_(Ref<IPin>(pin)), kit_(pin) {}
+  bool Has(size_t position) const {
+    MediaType type;
+    return kit_->GetMediaType(static_cast<int>(position), type.ptr()) == S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
+  bool Hand(size_t position, AM_MEDIA_TYPE** out) const {
+    MediaType type;
+    if (kit_->GetMediaType(static_cast<int>(position), type.ptr()) != S_OK) return false;
+    AM_MEDIA_TYPE* copy = CreateMediaType(&type.get());
+    if (!copy) return false;
+    *out = copy;
+    return true;
   }
-  HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
-    return platform::Guarded<HRESULT>(E_UNEXPECTED, [&] {
-      if (!types || (count > 1 && !fetched)) return E_POINTER;
-      ULONG n = 0;
-      std::lock_guard<std::mutex> lock(lock_);
-      while (n < count) {
-        MediaType type;
-        if (kit_->GetMediaType(position_, type.ptr()) != S_OK) break;
-        AM_MEDIA_TYPE* copy = CreateMediaType(&type.get());
-        if (!copy) break;
-        types[n++] = copy;
-        ++position_;
-      }
-      if (fetched) *fetched = n;
-      return n == count ? S_OK : S_FALSE;
-    });
-  }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    std::lock_guard<std::mutex> lock(lock_);
-    for (ULONG i = 0; i < count; ++i) {
-      MediaType type;
-      if (kit_->GetMediaType(position_, type.ptr()) != S_OK) return S_FALSE;
-      ++position_;
-    }
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    std::lock_guard<std::mutex> lock(lock_);
-    position_ = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes** clone) override {
-    return platform::Guarded<HRESULT>(E_OUTOFMEMORY, [&] {
-      if (!clone) return E_POINTER;
-      std::lock_guard<std::mutex> lock(lock_);
-      *clone = new TypeEnumerator(kit_, position_);
-      return S_OK;
-    });
-  }
+  PinTypes Clone() const { return *this; }
 
  private:
-  ~TypeEnumerator() = default;
-  ObjectCounter counter_;
-  std::atomic<ULONG> refs_{1};
   Ref<IPin> pin_;
   KitPin* kit_;
-  std::mutex lock_;
-  int position_;
 };
 
-class ClassFactory final : public IClassFactory {
- public:
-  explicit ClassFactory(CreateFunction create) : create_(create) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *object = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
-    return platform::Guarded<HRESULT>(E_OUTOFMEMORY, [&] {
-      if (!object) return E_POINTER;
-      *object = nullptr;
-      if (outer) return CLASS_E_NOAGGREGATION;
-      Ref<IUnknown> created;
-      const HRESULT hr = create_(created.put());
-      if (FAILED(hr)) return hr;
-      return created->QueryInterface(riid, object);
-    });
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    LockModule(lock != FALSE);
-    return S_OK;
-  }
-
- private:
-  ~ClassFactory() = default;
-  ObjectCounter counter_;
-  std::atomic<ULONG> refs_{1};
-  CreateFunction create_;
-};
+// Fetched may be missing for up to one item.
+constexpr media::EnumRules kEnumRules{false, false, E_UNEXPECTED};
+using PinEnumerator = media::Enumerator<FilterPins, ObjectCounter, kEnumRules>;
+using TypeEnumerator = media::Enumerator<PinTypes, ObjectCounter, kEnumRules>;
 
 }  // namespace
 
@@ -229,11 +101,8 @@ std::u16string Wide(const OLECHAR* text) {
 ObjectCounter::ObjectCounter() { ObjectCreated(); }
 ObjectCounter::~ObjectCounter() { ObjectDestroyed(); }
 
-HRESULT GetClassFactory(CreateFunction create, REFIID riid, void** object) {
-  return platform::Guarded<HRESULT>(E_OUTOFMEMORY, [&] {
-    Ref<ClassFactory> factory = Ref<ClassFactory>::Attach(new ClassFactory(create));
-    return factory->QueryInterface(riid, object);
-  });
+HRESULT GetClassFactory(media::CreateInstanceFn create, REFIID riid, void** object) {
+  return media::GetFactory<ObjectCounter>(create, &LockModule, riid, object);
 }
 
 HRESULT CanUnloadNow() {
@@ -250,22 +119,15 @@ KitPin::~KitPin() = default;
 HRESULT KitPin::QueryInterface(REFIID riid, void** object) {
   return platform::Guarded<HRESULT>(E_UNEXPECTED, [&] {
     if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IPin) {
-      *object = static_cast<IPin*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return QueryExtra(riid, object);
+    void* found = media::InterfaceIf<IPin>(this, riid, {&IID_IUnknown, &IID_IPin});
+    return media::AnswerQuery(found ? found : FindExtra(riid), object);
   });
 }
 
 ULONG KitPin::AddRef() { return filter_->AddRef(); }
 ULONG KitPin::Release() { return filter_->Release(); }
 
-HRESULT KitPin::QueryExtra(REFIID, void** object) {
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
+void* KitPin::FindExtra(REFIID) { return nullptr; }
 
 HRESULT KitPin::GetMediaType(int, AM_MEDIA_TYPE*) { return VFW_S_NO_MORE_ITEMS; }
 
@@ -429,7 +291,7 @@ HRESULT KitPin::QueryAccept(const AM_MEDIA_TYPE* type) {
 HRESULT KitPin::EnumMediaTypes(IEnumMediaTypes** types) {
   return platform::Guarded<HRESULT>(E_OUTOFMEMORY, [&] {
     if (!types) return E_POINTER;
-    *types = new TypeEnumerator(this, 0);
+    *types = new TypeEnumerator(PinTypes(this));
     return S_OK;
   });
 }
@@ -505,13 +367,9 @@ HRESULT KitOutputPin::DeliverEndOfStream() {
 
 // ---- input pin ----
 
-HRESULT KitInputPin::QueryExtra(REFIID riid, void** object) {
-  if (riid == IID_IMemInputPin) {
-    *object = static_cast<IMemInputPin*>(this);
-    AddRef();
-    return S_OK;
-  }
-  return KitPin::QueryExtra(riid, object);
+void* KitInputPin::FindExtra(REFIID riid) {
+  if (riid == IID_IMemInputPin) return static_cast<IMemInputPin*>(this);
+  return KitPin::FindExtra(riid);
 }
 
 HRESULT KitInputPin::GetAllocator(IMemAllocator** allocator) {
@@ -568,31 +426,13 @@ KitFilter::KitFilter(const CLSID& clsid, std::string recordName)
 
 KitFilter::~KitFilter() { ObjectDestroyed(); }
 
-HRESULT KitFilter::QueryInterface(REFIID riid, void** object) {
-  return platform::Guarded<HRESULT>(E_UNEXPECTED, [&] {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IPersist || riid == IID_IMediaFilter ||
-        riid == IID_IBaseFilter) {
-      *object = static_cast<IBaseFilter*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return QueryExtra(riid, object);
-  });
+void* KitFilter::FindInterface(REFIID riid) {
+  void* found = media::InterfaceIf<IBaseFilter>(
+      this, riid, {&IID_IUnknown, &IID_IPersist, &IID_IMediaFilter, &IID_IBaseFilter});
+  return found ? found : FindExtra(riid);
 }
 
-ULONG KitFilter::AddRef() { return ++refs_; }
-
-ULONG KitFilter::Release() {
-  const ULONG left = --refs_;
-  if (left == 0) delete this;
-  return left;
-}
-
-HRESULT KitFilter::QueryExtra(REFIID, void** object) {
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
+void* KitFilter::FindExtra(REFIID) { return nullptr; }
 
 HRESULT KitFilter::GetClassID(CLSID* clsid) {
   if (!clsid) return E_POINTER;
@@ -684,7 +524,7 @@ HRESULT KitFilter::GetSyncSource(IReferenceClock** clock) {
 HRESULT KitFilter::EnumPins(IEnumPins** pins) {
   return platform::Guarded<HRESULT>(E_OUTOFMEMORY, [&] {
     if (!pins) return E_POINTER;
-    *pins = new PinEnumerator(this, 0);
+    *pins = new PinEnumerator(FilterPins(this));
     return S_OK;
   });
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "media/com_object.h"
 #include "media/com_ptr.h"
 #include "media/dshow.h"
 #include "media/media_type.h"
@@ -90,8 +91,8 @@ class KitPin : public IPin {
   virtual HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) = 0;
   // Type `index` the pin proposes: S_OK, or VFW_S_NO_MORE_ITEMS past the last.
   virtual HRESULT GetMediaType(int index, AM_MEDIA_TYPE* type);
-  // Further interfaces of the pin (IMemInputPin, IKsPropertySet, ...).
-  virtual HRESULT QueryExtra(REFIID riid, void** object);
+  // Further interfaces of the pin (IMemInputPin, IKsPropertySet, ...): the pointer, or null.
+  virtual void* FindExtra(REFIID riid);
 
   // Filter state changes, under the filter lock.
   virtual HRESULT Active() { return S_OK; }
@@ -164,7 +165,7 @@ class KitInputPin : public KitPin, public IMemInputPin {
                                             LONG* processed) override;
   HRESULT STDMETHODCALLTYPE ReceiveCanBlock() override;
 
-  HRESULT QueryExtra(REFIID riid, void** object) override;
+  void* FindExtra(REFIID riid) override;
 
  protected:
   // One sample, on the upstream filter's streaming thread.
@@ -176,17 +177,11 @@ class KitInputPin : public KitPin, public IMemInputPin {
   Ref<IMemAllocator> allocator_;
 };
 
-class KitFilter : public IBaseFilter {
+class KitFilter : public media::ComObject<IBaseFilter> {
  public:
   KitFilter(const CLSID& clsid, std::string recordName);
-  virtual ~KitFilter();
-  KitFilter(const KitFilter&) = delete;
-  KitFilter& operator=(const KitFilter&) = delete;
+  ~KitFilter() override;
 
-  // IUnknown
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
   // IPersist
   HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override;
   // IMediaFilter
@@ -217,8 +212,9 @@ class KitFilter : public IBaseFilter {
   std::recursive_mutex& Lock() { return lock_; }
 
  protected:
-  // Further interfaces of the filter.
-  virtual HRESULT QueryExtra(REFIID riid, void** object);
+  // Further interfaces of the filter: the pointer, or null.
+  virtual void* FindExtra(REFIID riid);
+  void* FindInterface(REFIID riid) override;
   // Transitions, under the filter lock, after (Pause/Run) or before (Stop) the pins'.
   virtual HRESULT OnPause(FILTER_STATE from) {
     (void)from;
@@ -236,7 +232,6 @@ class KitFilter : public IBaseFilter {
 
  private:
   const CLSID clsid_;
-  std::atomic<ULONG> refs_{1};
   std::recursive_mutex lock_;
   std::mutex sinkLock_;
   std::atomic<FILTER_STATE> state_{State_Stopped};
@@ -246,9 +241,8 @@ class KitFilter : public IBaseFilter {
   Ref<IReferenceClock> clock_;
 };
 
-// The factory behind DllGetClassObject: `create` makes an object with one reference.
-using CreateFunction = HRESULT (*)(IUnknown** object);
-HRESULT GetClassFactory(CreateFunction create, REFIID riid, void** object);
+// The factory behind DllGetClassObject: `create` makes an object and hands it out.
+HRESULT GetClassFactory(media::CreateInstanceFn create, REFIID riid, void** object);
 
 // The answers of DllCanUnloadNow.
 HRESULT CanUnloadNow();

@@ -12,7 +12,7 @@ namespace {
 
 struct ClassEntry {
   const CLSID* clsid;
-  filters::CreateFunction create;
+  media::CreateInstanceFn create;
 };
 
 #if KESTREL_FILTER_MODULE == 1

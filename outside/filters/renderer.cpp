@@ -98,13 +98,9 @@ class RenderFilter : public KitFilter, public IVDRenderCallback {
   }
 
  protected:
-  HRESULT QueryExtra(REFIID riid, void** object) override {
-    if (callbackInterface_ && riid == vd::kIidVDRenderCallback) {
-      *object = static_cast<IVDRenderCallback*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return KitFilter::QueryExtra(riid, object);
+  void* FindExtra(REFIID riid) override {
+    if (callbackInterface_ && riid == vd::kIidVDRenderCallback) return static_cast<IVDRenderCallback*>(this);
+    return KitFilter::FindExtra(riid);
   }
   HRESULT OnPause(FILTER_STATE) override {
     std::lock_guard<std::recursive_mutex> lock(receiveLock_);
@@ -143,9 +139,8 @@ HRESULT RenderPin::CompleteConnect(IPin*) {
 
 }  // namespace
 
-HRESULT CreateRenderer(IUnknown** object) {
-  *object = static_cast<IBaseFilter*>(new RenderFilter(ReadFilterSetting("RenderCallback", 1) != 0));
-  return S_OK;
+HRESULT CreateRenderer(REFIID riid, void** object) {
+  return media::HandOut(new RenderFilter(ReadFilterSetting("RenderCallback", 1) != 0), riid, object);
 }
 
 }  // namespace filters

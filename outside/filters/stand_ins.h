@@ -40,10 +40,10 @@ inline constexpr HRESULT kDeviceBusy = static_cast<HRESULT>(0x800700AA);
 // Reads a DWORD under kFiltersKey, or `fallback`.
 uint32_t ReadFilterSetting(const char* name, uint32_t fallback);
 
-HRESULT CreateCamera(IUnknown** object);
-HRESULT CreateRenderer(IUnknown** object);
-HRESULT CreateDecoder(IUnknown** object);   // the first class
-HRESULT CreateDecoder2(IUnknown** object);  // the second class
+HRESULT CreateCamera(REFIID riid, void** object);
+HRESULT CreateRenderer(REFIID riid, void** object);
+HRESULT CreateDecoder(REFIID riid, void** object);   // the first class
+HRESULT CreateDecoder2(REFIID riid, void** object);  // the second class
 
 // Media subtype of each camera subtype, and the FORMAT_None identifier the camera gives a
 // capability of "another" format type.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "media/com_object.h"
 #include "media/com_ptr.h"
 #include "media/dshow.h"
 #include "media/media_type.h"
@@ -17,31 +18,12 @@ namespace test {
 
 inline std::atomic<long> gTestObjects{0};
 
-// Reference counting and QueryInterface over `FindInterface`, counted in gTestObjects.
+// A COM object counted in gTestObjects.
 template <typename... Interfaces>
-class TestObject : public Interfaces... {
+class TestObject : public media::ComObject<Interfaces...> {
  public:
   TestObject() { ++gTestObjects; }
-  virtual ~TestObject() { --gTestObjects; }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = FindInterface(iid);
-    if (!*ppv) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-
- protected:
-  virtual void* FindInterface(REFIID iid) = 0;
-
- private:
-  std::atomic<ULONG> refs_{1};
+  ~TestObject() override { --gTestObjects; }
 };
 
 // An enumerator over a copy of `items`; each item handed out is made by `Copy`.
