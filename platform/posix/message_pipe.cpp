@@ -216,13 +216,13 @@ std::unique_ptr<MessagePipeConnection> MessagePipeConnection::Connect(const char
   sockaddr_un addr;
   if (!MakeAddress(pipeName, &addr, false)) return nullptr;
   UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-  if (fd.get() < 0 || !BoundWaits(fd.get(), kPipeReplyWaitMs)) return nullptr;
+  if (fd.get() < 0 || !BoundWaits(fd.get(), kPipeTurnWaitMs)) return nullptr;
   // A full backlog makes connect wait, up to the send time-out.
   int rc;
   do {
     rc = ::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   } while (rc != 0 && errno == EINTR);
-  if (rc != 0) return nullptr;
+  if (rc != 0 || !BoundWaits(fd.get(), kPipeReplyWaitMs)) return nullptr;
   return std::unique_ptr<MessagePipeConnection>(new SocketConnection(fd.release()));
 }
 

@@ -212,7 +212,7 @@ std::unique_ptr<MessagePipeConnection> MessagePipeConnection::Connect(const char
   HANDLE pipe;
   // A busy pipe is waited for with its default time-out, as often as it stays busy. That
   // time-out is short (50 ms); a server busy with others is not gone, so a timed-out wait
-  // is retried for up to kPipeReplyWaitMs.
+  // is retried for up to kPipeTurnWaitMs.
   const ULONGLONG start = GetTickCount64();
   for (;;) {
     pipe = CreateFileW(W(pipeName), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
@@ -220,7 +220,7 @@ std::unique_ptr<MessagePipeConnection> MessagePipeConnection::Connect(const char
     if (pipe != INVALID_HANDLE_VALUE) break;
     if (GetLastError() != ERROR_PIPE_BUSY) return nullptr;
     if (!WaitNamedPipeW(W(pipeName), NMPWAIT_USE_DEFAULT_WAIT) &&
-        (GetLastError() != ERROR_SEM_TIMEOUT || GetTickCount64() - start > kPipeReplyWaitMs)) {
+        (GetLastError() != ERROR_SEM_TIMEOUT || GetTickCount64() - start > kPipeTurnWaitMs)) {
       return nullptr;
     }
   }
