@@ -71,6 +71,20 @@ CVDRendGraphImpl::CVDRendGraphImpl()
       isProcessRunning(&IsProcessRunning),
       launchCompanionApp(&LaunchCompanionApp) {}
 
+FramePipeline::Links CVDRendGraphImpl::PipelineLinks() {
+  FramePipeline::Links links;
+  links.resolution = &currentResolution;
+  links.support3D = &support3D;
+  links.settings3D = settings3D;
+  links.debugOutput = &debugOutput;
+  links.plugin = &plugin;
+  links.sink = [](void* context, const BitmapInfoHeader* header, const uint8_t* pixels, uint32_t size) {
+    static_cast<CVDRendGraphImpl*>(context)->vcam.OruVCapSetWebcamData(header, pixels, size);
+  };
+  links.sinkContext = this;
+  return links;
+}
+
 CVDRendGraphImpl::~CVDRendGraphImpl() {
   // The host calls Uninitialize first; a thread still running would outlive its object.
   if (threadHandle) Stop();
@@ -381,10 +395,7 @@ void CVDRendGraphImpl::AbandonGraph() {
 
 void CVDRendGraphImpl::ReleaseResources() {
   currentResolution.store(0);
-  FreeConversionBuffer();
-  outputBuffer.reset();
-  outputCapacity = 0;
-  outputHeader = {};
+  pipeline.ReleaseBuffers();
   allowList.clear();
 }
 
