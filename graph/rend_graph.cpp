@@ -78,10 +78,8 @@ FramePipeline::Links CVDRendGraphImpl::PipelineLinks() {
   links.settings3D = settings3D;
   links.debugOutput = &debugOutput;
   links.plugin = &plugin;
-  links.sink = [](void* context, const BitmapInfoHeader* header, const uint8_t* pixels, uint32_t size) {
-    static_cast<CVDRendGraphImpl*>(context)->vcam.OruVCapSetWebcamData(header, pixels, size);
-  };
-  links.sinkContext = this;
+  links.sink = &VirtualCameraLibrary::TakeFrame;
+  links.sinkContext = &vcam;
   return links;
 }
 

@@ -90,9 +90,7 @@ class PipelineTest : public test::StandInTest {
     links.settings3D = settings3D_;
     links.debugOutput = &debugOutput_;
     links.plugin = &binding_;
-    links.sink = [](void* camera, const BitmapInfoHeader* header, const uint8_t* pixels, uint32_t size) {
-      static_cast<VirtualCameraLibrary*>(camera)->OruVCapSetWebcamData(header, pixels, size);
-    };
+    links.sink = &VirtualCameraLibrary::TakeFrame;
     links.sinkContext = &camera_;
     return links;
   }
