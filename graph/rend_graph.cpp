@@ -72,15 +72,9 @@ CVDRendGraphImpl::CVDRendGraphImpl()
       launchCompanionApp(&LaunchCompanionApp) {}
 
 FramePipeline::Links CVDRendGraphImpl::PipelineLinks() {
-  FramePipeline::Links links;
-  links.resolution = &currentResolution;
-  links.support3D = &support3D;
-  links.settings3D = settings3D;
-  links.debugOutput = &debugOutput;
-  links.plugin = &plugin;
-  links.sink = &VirtualCameraLibrary::TakeFrame;
-  links.sinkContext = &vcam;
-  return links;
+  return {.resolution = &currentResolution, .support3D = &support3D, .settings3D = settings3D,
+          .debugOutput = &debugOutput, .plugin = &plugin, .sink = &VirtualCameraLibrary::TakeFrame,
+          .sinkContext = &vcam};
 }
 
 CVDRendGraphImpl::~CVDRendGraphImpl() {

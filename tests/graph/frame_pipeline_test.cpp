@@ -84,15 +84,9 @@ class PipelineTest : public test::StandInTest {
   }
 
   FramePipeline::Links Links() {
-    FramePipeline::Links links;
-    links.resolution = &resolution_;
-    links.support3D = &support3D_;
-    links.settings3D = settings3D_;
-    links.debugOutput = &debugOutput_;
-    links.plugin = &binding_;
-    links.sink = &VirtualCameraLibrary::TakeFrame;
-    links.sinkContext = &camera_;
-    return links;
+    return {.resolution = &resolution_, .support3D = &support3D_, .settings3D = settings3D_,
+            .debugOutput = &debugOutput_, .plugin = &binding_, .sink = &VirtualCameraLibrary::TakeFrame,
+            .sinkContext = &camera_};
   }
 
   std::atomic<uint32_t> resolution_{0};
