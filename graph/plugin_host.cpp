@@ -19,12 +19,11 @@ constexpr uintptr_t kFailedInstance32 = 0xFFFFFFFFu;
 PluginBinding::LoadResult PluginBinding::Load(const char* fileName) {
   pluginModule = platform::LoadModule(fileName);
   if (!pluginModule) return LoadResult::Unbound;
-  const bool bound =
-      platform::BindModuleSymbol(pluginModule, "Frameport_Initialize", &pfnInitialize) &
-      platform::BindModuleSymbol(pluginModule, "Frameport_ProcessVideoFrame",
-                                 &pfnProcessVideoFrame) &
-      platform::BindModuleSymbol(pluginModule, "Frameport_UnInitialize", &pfnUnInitialize) &
-      platform::BindModuleSymbol(pluginModule, "Frameport_Abort", &pfnAbort);
+  // Every entry point is looked for, even after one is missing.
+  bool bound = platform::BindModuleSymbol(pluginModule, "Frameport_Initialize", &pfnInitialize);
+  bound &= platform::BindModuleSymbol(pluginModule, "Frameport_ProcessVideoFrame", &pfnProcessVideoFrame);
+  bound &= platform::BindModuleSymbol(pluginModule, "Frameport_UnInitialize", &pfnUnInitialize);
+  bound &= platform::BindModuleSymbol(pluginModule, "Frameport_Abort", &pfnAbort);
   if (!bound) return LoadResult::Unbound;
   const uintptr_t instance = platform::Guarded(uintptr_t{0}, [this] { return pfnInitialize(); });
   if (instance == 0 || instance == kFailedInstance || instance == kFailedInstance32) {
