@@ -7,13 +7,15 @@
 // CapturePath/YUY2640x480/640x480 (renderer, copy) against memcpy/640x480.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/filter_bench.h"
-#include "graph/rend_graph.h"
+#include "graph/frame_pipeline.h"
+#include "graph/vcam_binding.h"
 #include "media/com_ptr.h"
 #include "media/jpeg/jpeg_codec.h"
 #include "media/vd_filters.h"
@@ -46,10 +48,11 @@ void RegisterPipeline(const Format& f, bench::Size in, bench::Size out) {
   const std::string name =
       std::string("ProcessSample/") + f.name + "/" + bench::Dims(in) + "-" + bench::Dims(out);
   benchmark::RegisterBenchmark(name.c_str(), [f, in, out](benchmark::State& st) {
-    auto graph = std::make_unique<CVDRendGraphImpl>();
-    graph->PrepareOutputFormat(static_cast<uint32_t>(out.w), static_cast<uint32_t>(out.h));
-    graph->currentResolution.store(PackResolution(static_cast<uint32_t>(out.w),
-                                                  static_cast<uint32_t>(out.h)));
+    std::atomic<uint32_t> resolution{PackResolution(static_cast<uint32_t>(out.w), static_cast<uint32_t>(out.h))};
+    FramePipeline::Links links;
+    links.resolution = &resolution;
+    auto pipeline = std::make_unique<FramePipeline>(links);
+    pipeline->PrepareOutputFormat(static_cast<uint32_t>(out.w), static_cast<uint32_t>(out.h));
     BitmapInfoHeader h{};
     h.biSize = 40;
     h.biWidth = in.w;
@@ -59,7 +62,7 @@ void RegisterPipeline(const Format& f, bench::Size in, bench::Size out) {
     const std::vector<uint8_t> sample = bench::RandomBytes(SampleBytes(f, in.w, in.h), 7);
     for (auto _ : st) {
       benchmark::DoNotOptimize(
-          graph->ProcessSample(&h, sample.data(), static_cast<uint32_t>(sample.size())));
+          pipeline->ProcessSample(&h, sample.data(), static_cast<uint32_t>(sample.size())));
       benchmark::ClobberMemory();
     }
     st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) * out.w * 2 * out.h);
@@ -68,13 +71,7 @@ void RegisterPipeline(const Format& f, bench::Size in, bench::Size out) {
 
 using media::ComPtr;
 
-int32_t STDMETHODCALLTYPE ToPipeline(const BITMAPINFOHEADER* header, const uint8_t* bytes, uint32_t length,
-                                     void* context) {
-  return CVDRendGraphImpl::SampleCallback(reinterpret_cast<const BitmapInfoHeader*>(header), bytes, length,
-                                          context);
-}
-
-// camera -> [decoder ->] VD Render -> the render-graph object's pipeline -> the virtual-camera
+// camera -> [decoder ->] VD Render -> the frame pipeline -> the virtual-camera
 // stand-in, paused: the camera, a live source, sends nothing; each sample is handed to the
 // first filter's input pin as the camera's pin would.
 struct CapturePath {
@@ -98,11 +95,15 @@ struct CapturePath {
     graph->ConnectDirect(bench::PinOf(last, PINDIR_OUTPUT).get(), bench::PinOf(render.get(), PINDIR_INPUT).get(), nullptr);
     bench::PinOf(decoder ? decode.get() : render.get(), PINDIR_INPUT).as(IID_IMemInputPin, &entry);
     render.as(vd::kIidVDRenderCallback, &callback);
-    owner = std::make_unique<CVDRendGraphImpl>();
-    if (!owner->vcam.Load(KESTREL_VCAM_MODULE)) return;
-    owner->PrepareOutputFormat(static_cast<uint32_t>(out.w), static_cast<uint32_t>(out.h));
-    owner->currentResolution.store(PackResolution(static_cast<uint32_t>(out.w), static_cast<uint32_t>(out.h)));
-    if (callback) callback->SetCallback(&ToPipeline, owner.get());
+    if (!vcam.Load(KESTREL_VCAM_MODULE)) return;
+    FramePipeline::Links links;
+    links.resolution = &resolution;
+    links.sink = &VirtualCameraLibrary::TakeFrame;
+    links.sinkContext = &vcam;
+    pipeline = std::make_unique<FramePipeline>(links);
+    pipeline->PrepareOutputFormat(static_cast<uint32_t>(out.w), static_cast<uint32_t>(out.h));
+    resolution.store(PackResolution(static_cast<uint32_t>(out.w), static_cast<uint32_t>(out.h)));
+    if (callback) callback->SetCallback(reinterpret_cast<VDSampleCallback>(&FramePipeline::SampleCallback), pipeline.get());
     graph.as(IID_IMediaControl, &control);
     if (control) control->Pause();
     if (entry) entry->GetAllocator(allocator.put());
@@ -111,7 +112,7 @@ struct CapturePath {
     if (control) control->Stop();
     if (callback) callback->SetCallback(nullptr, nullptr);
   }
-  bool ok() const { return entry && callback && allocator && control && owner && owner->vcam.IsLoaded(); }
+  bool ok() const { return entry && callback && allocator && control && pipeline && vcam.IsLoaded(); }
 
   platform::UniqueModule cams{platform::LoadModule(KESTREL_CAM_MODULE)};
   platform::UniqueModule renders{platform::LoadModule(KESTREL_RENDER_MODULE)};
@@ -122,7 +123,9 @@ struct CapturePath {
   ComPtr<IMemInputPin> entry;
   ComPtr<IMemAllocator> allocator;
   ComPtr<IVDRenderCallback> callback;
-  std::unique_ptr<CVDRendGraphImpl> owner;
+  VirtualCameraLibrary vcam;
+  std::atomic<uint32_t> resolution{0};
+  std::unique_ptr<FramePipeline> pipeline;
 };
 
 uint64_t (*g_deliveredFrames)() = nullptr;

@@ -5,7 +5,6 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <new>
 #include <string>
 
 #include "graph/capture_devices.h"
@@ -23,12 +22,6 @@ constexpr uint32_t kDecoderControlValue = 4;
 
 static_assert(sizeof(BITMAPINFOHEADER) == sizeof(BitmapInfoHeader));
 
-// What "VD Render" calls for every sample; the context is the render-graph object.
-int32_t STDMETHODCALLTYPE RendererSample(const BITMAPINFOHEADER* header, const uint8_t* data,
-                                         uint32_t length, void* context) {
-  return CVDRendGraphImpl::SampleCallback(reinterpret_cast<const BitmapInfoHeader*>(header), data,
-                                          length, context);
-}
 
 // Releases what `field` holds and nulls it, even when the release throws.
 template <typename T>
@@ -180,7 +173,7 @@ bool RendererFramesConvert(IBaseFilter* renderer) {
   if (FAILED(input->ConnectionMediaType(&type))) return true;  // not connected: nothing arrives
   const BITMAPINFOHEADER* header = media::VideoBitmapHeader(type);
   const bool converts =
-      header && CVDRendGraphImpl::ConvertsFrames(*reinterpret_cast<const BitmapInfoHeader*>(header));
+      header && FramePipeline::ConvertsFrames(*reinterpret_cast<const BitmapInfoHeader*>(header));
   if (!converts) {
     LogMessage("VD Render connected with frames that cannot be converted!  biCompression=0x%x",
                header ? static_cast<unsigned>(header->biCompression) : 0u);
@@ -392,11 +385,12 @@ HResult CVDRendGraphImpl::ConstructGraph(uint32_t width, uint32_t height) {
   {
     media::ComPtr<IVDRenderCallback> callback;
     if (SUCCEEDED(renderFilter->QueryInterface(vd::kIidVDRenderCallback, callback.putVoid())) && callback) {
-      callback->SetCallback(&RendererSample, this);
+      // The same arguments and calling convention: the pipeline takes the samples itself.
+      callback->SetCallback(reinterpret_cast<VDSampleCallback>(&FramePipeline::SampleCallback), &pipeline);
     }
   }
   // The output buffer cannot hold a frame this large: nothing could be delivered.
-  hr = PrepareOutputFormat(width, height);
+  hr = pipeline.PrepareOutputFormat(width, height);
   if (FAILED(hr)) return hr;
   media::ComPtr<IMediaControl> control;
   hr = graph->QueryInterface(IID_IMediaControl, control.putVoid());
@@ -468,22 +462,4 @@ uint32_t CVDRendGraphImpl::QueryPhysicalDeviceStatus() {
   });
   if (!completed) LogMessage("Exception happened when query physical device status!");
   return status;
-}
-
-HResult CVDRendGraphImpl::PrepareOutputFormat(uint32_t width, uint32_t height) {
-  const uint64_t size = DibStride64(width, 16) * height;
-  // A packed resolution can ask for up to 65535 x 65535, which no 32-bit size holds.
-  if (size > 0x7FFFFFFFu) return kEFail;
-  if (outputCapacity < size) {
-    outputBuffer.reset();
-    outputCapacity = 0;
-    outputBuffer.reset(new (std::nothrow) uint8_t[size]);
-    if (!outputBuffer) {
-      outputHeader = {};
-      return kEFail;
-    }
-    outputCapacity = static_cast<uint32_t>(size);
-  }
-  outputHeader = Yuy2Header(width, height, 0);
-  return kSOk;
 }

@@ -1,10 +1,9 @@
-// The frame pipeline: every sample from the renderer becomes one YUY2 frame of the size the
-// virtual camera asked for, is shown to the plug-in and handed to the virtual camera.
-// Runs on the capture graph's streaming thread; takes no lock and allocates nothing per
-// frame (the conversion buffer only grows when a larger frame arrives).
-#include "graph/rend_graph.h"
+// The frame pipeline: check, convert, copy or scale, plug-in, hand on; and the output format
+// the worker prepares for it.
+#include "graph/frame_pipeline.h"
 
 #include <cstdlib>
+#include <new>
 
 #include "graph/diagnostics.h"
 #include "graph/scaler.h"
@@ -69,20 +68,45 @@ uint32_t AbsHeight(int32_t h) { return h < 0 ? 0u - static_cast<uint32_t>(h) : s
 
 }  // namespace
 
-int32_t CVDRendGraphImpl::SampleCallback(const BitmapInfoHeader* header, const uint8_t* data,
-                                         uint32_t length, void* context) {
+HResult FramePipeline::PrepareOutputFormat(uint32_t width, uint32_t height) {
+  const uint64_t size = DibStride64(width, 16) * height;
+  // A packed resolution can ask for up to 65535 x 65535, which no 32-bit size holds.
+  if (size > 0x7FFFFFFFu) return kEFail;
+  if (outputCapacity < size) {
+    outputBuffer.reset();
+    outputCapacity = 0;
+    outputBuffer.reset(new (std::nothrow) uint8_t[size]);
+    if (!outputBuffer) {
+      outputHeader = {};
+      return kEFail;
+    }
+    outputCapacity = static_cast<uint32_t>(size);
+  }
+  outputHeader = Yuy2Header(width, height, 0);
+  return kSOk;
+}
+
+void FramePipeline::ReleaseBuffers() {
+  FreeConversionBuffer();
+  outputBuffer.reset();
+  outputCapacity = 0;
+  outputHeader = {};
+}
+
+int32_t PLATFORM_STDCALL FramePipeline::SampleCallback(const BitmapInfoHeader* header, const uint8_t* data,
+                                                       uint32_t length, void* context) {
   if (context) {
-    platform::GuardedVoid([&] { static_cast<CVDRendGraphImpl*>(context)->ProcessSample(header, data, length); });
+    platform::GuardedVoid([&] { static_cast<FramePipeline*>(context)->ProcessSample(header, data, length); });
   }
   return 0;
 }
 
-bool CVDRendGraphImpl::ConvertsFrames(const BitmapInfoHeader& header) {
+bool FramePipeline::ConvertsFrames(const BitmapInfoHeader& header) {
   const FrameAction action = ActionFor(header);
   return action != FrameAction::Mjpeg && action != FrameAction::Reject;
 }
 
-HResult CVDRendGraphImpl::ProcessSample(const BitmapInfoHeader* header, const uint8_t* data,
+HResult FramePipeline::ProcessSample(const BitmapInfoHeader* header, const uint8_t* data,
                                         uint32_t length) {
   if (!header || !data || length == 0) return kEFail;
   const FrameAction action = ActionFor(*header);
@@ -137,7 +161,7 @@ HResult CVDRendGraphImpl::ProcessSample(const BitmapInfoHeader* header, const ui
   });
 }
 
-void CVDRendGraphImpl::EnsureConversionBuffer(const BitmapInfoHeader* header) {
+void FramePipeline::EnsureConversionBuffer(const BitmapInfoHeader* header) {
   if (!header) return;
   if (conversionBuffer && header->biWidth == cachedHeader.biWidth &&
       header->biHeight == cachedHeader.biHeight) {
@@ -157,17 +181,17 @@ void CVDRendGraphImpl::EnsureConversionBuffer(const BitmapInfoHeader* header) {
   cachedHeader = *header;
 }
 
-void CVDRendGraphImpl::FreeConversionBuffer() {
+void FramePipeline::FreeConversionBuffer() {
   conversionBuffer.reset();
   conversionSize = 0;
   conversionCapacity = 0;
   cachedHeader = {};
 }
 
-int32_t CVDRendGraphImpl::DeliverFrame(const BitmapInfoHeader* header, const uint8_t* data,
+int32_t FramePipeline::DeliverFrame(const BitmapInfoHeader* header, const uint8_t* data,
                                        uint32_t length) {
   if (!header || !data || length == 0) return 0;
-  const uint32_t packed = currentResolution.load(std::memory_order_relaxed);
+  const uint32_t packed = links_.resolution->load(std::memory_order_relaxed);
   uint8_t* out = outputBuffer.get();
   if (packed == 0 || !out) return 0;
   const uint32_t outWidth = packed >> 16;
@@ -197,11 +221,11 @@ int32_t CVDRendGraphImpl::DeliverFrame(const BitmapInfoHeader* header, const uin
               static_cast<int32_t>(outHeight), static_cast<int32_t>(DibStride(outWidth, 16)));
     handOn = outSize;
   }
-  if (support3D && settings3D[0].load(std::memory_order_relaxed)) debugOutput(u"3D\n");
-  const uintptr_t instance = pluginInstance.load(std::memory_order_relaxed);
-  if (pfnProcessVideoFrame && instance) {
-    platform::GuardedVoid([&] { pfnProcessVideoFrame(instance, &outputHeader, out); });
+  if (links_.support3D && *links_.support3D && links_.settings3D &&
+      links_.settings3D[0].load(std::memory_order_relaxed) && links_.debugOutput) {
+    (*links_.debugOutput)(u"3D\n");
   }
-  vcam.OruVCapSetWebcamData(&outputHeader, out, handOn);
+  if (links_.plugin) links_.plugin->ProcessFrame(&outputHeader, out);
+  if (links_.sink) links_.sink(links_.sinkContext, &outputHeader, out, handOn);
   return 0;
 }

@@ -71,6 +71,12 @@ CVDRendGraphImpl::CVDRendGraphImpl()
       isProcessRunning(&IsProcessRunning),
       launchCompanionApp(&LaunchCompanionApp) {}
 
+FramePipeline::Links CVDRendGraphImpl::PipelineLinks() {
+  return {.resolution = &currentResolution, .support3D = &support3D, .settings3D = settings3D,
+          .debugOutput = &debugOutput, .plugin = &plugin, .sink = &VirtualCameraLibrary::TakeFrame,
+          .sinkContext = &vcam};
+}
+
 CVDRendGraphImpl::~CVDRendGraphImpl() {
   // The host calls Uninitialize first; a thread still running would outlive its object.
   if (threadHandle) Stop();
@@ -381,10 +387,7 @@ void CVDRendGraphImpl::AbandonGraph() {
 
 void CVDRendGraphImpl::ReleaseResources() {
   currentResolution.store(0);
-  FreeConversionBuffer();
-  outputBuffer.reset();
-  outputCapacity = 0;
-  outputHeader = {};
+  pipeline.ReleaseBuffers();
   allowList.clear();
 }
 

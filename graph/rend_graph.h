@@ -10,7 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "graph/frame_pipeline.h"
 #include "graph/frame_types.h"
+#include "graph/plugin_binding.h"
 #include "graph/rend_graph_api.h"
 #include "graph/vcam_binding.h"
 #include "media/dshow.h"
@@ -60,13 +62,6 @@ class CaptureGraphBackend {
   virtual uint32_t QueryPhysicalDeviceStatus(CVDRendGraphImpl& owner) = 0;
 };
 
-// Plug-in entry points.
-using FramePluginInitialize = uintptr_t (*)();
-using FramePluginProcessVideoFrame = int32_t (*)(uintptr_t instance, BitmapInfoHeader* header,
-                                                 uint8_t* pixels);
-using FramePluginUnInitialize = void (*)(uintptr_t instance);
-using FramePluginAbort = void (*)(uintptr_t instance);
-
 inline constexpr uint32_t kAllowListEntryChars = 260;  // 520 bytes
 
 class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
@@ -113,20 +108,6 @@ class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
   HResult GetCaptureDevice(IBaseFilter** filter);
   // 1 when the running graph holds "Video Capture" or, without a graph, a camera is found.
   uint32_t QueryPhysicalDeviceStatus();
-  // Sizes outputBuffer (grows only) and fills outputHeader for a YUY2 frame of
-  // width x height. E_FAIL when the frame would exceed 2 GiB or cannot be allocated.
-  HResult PrepareOutputFormat(uint32_t width, uint32_t height);
-
-  // Frame pipeline (streaming thread).
-  static int32_t SampleCallback(const BitmapInfoHeader* header, const uint8_t* data,
-                                uint32_t length, void* context);
-  HResult ProcessSample(const BitmapInfoHeader* header, const uint8_t* data, uint32_t length);
-  // Whether ProcessSample takes frames of this code and bit count (converted or as they are).
-  static bool ConvertsFrames(const BitmapInfoHeader& header);
-  void EnsureConversionBuffer(const BitmapInfoHeader* header);
-  void FreeConversionBuffer();
-  int32_t DeliverFrame(const BitmapInfoHeader* header, const uint8_t* data, uint32_t length);
-
   // Plug-in host.
   void LoadFramePlugin();
   void AbortFramePlugin();
@@ -154,13 +135,8 @@ class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
   platform::Event instanceEvent;
   std::recursive_mutex graphLock;
   std::atomic<uint32_t> currentResolution{0};
-  BitmapInfoHeader cachedHeader{};
-  std::unique_ptr<uint8_t[]> conversionBuffer;
-  uint32_t conversionSize = 0;
-  uint32_t conversionCapacity = 0;
-  std::unique_ptr<uint8_t[]> outputBuffer;
-  uint32_t outputCapacity = 0;
-  BitmapInfoHeader outputHeader{};
+  // cachedHeader, the conversion buffer, outputBuffer, outputCapacity and outputHeader.
+  FramePipeline pipeline{PipelineLinks()};
   int64_t frameInterval = kDefaultFrameInterval;
   std::unique_ptr<uint8_t[]> busyPixels;
   BitmapInfoHeader busyHeader{};
@@ -171,12 +147,8 @@ class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
   uint32_t support3D = 0;
   platform::Event event3D;
   std::atomic<uint32_t> settings3D[3] = {0, 0, 0};
-  platform::ModuleHandle pluginModule = nullptr;
-  std::atomic<uintptr_t> pluginInstance{0};
-  FramePluginInitialize pfnInitialize = nullptr;
-  FramePluginProcessVideoFrame pfnProcessVideoFrame = nullptr;
-  FramePluginUnInitialize pfnUnInitialize = nullptr;
-  FramePluginAbort pfnAbort = nullptr;
+  // pluginModule, pluginInstance and the four entry points.
+  PluginBinding plugin;
   char16_t companionPath[260] = {};
 
   // ---- the object's collaborators ----
@@ -184,7 +156,7 @@ class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
   // Not owned; null (DirectShow) unless a test installs a stand-in.
   CaptureGraphBackend* captureGraph = nullptr;
   // Set when Uninitialize had to leave the graph as it is: its renderer may still hold the
-  // object's address as its callback context, so ReleaseRendGraph keeps the object.
+  // pipeline's address as its callback context, so ReleaseRendGraph keeps the object.
   std::atomic<bool> graphAbandoned{false};
   // The diagnostic graph file.
   const char16_t* graphFilePath = u"C:\\VLM.grf";
@@ -210,6 +182,8 @@ class CVDRendGraphImpl : public IRendGraph, public CThreadBase {
   bool HandleThreadMessages();  // false on WM_QUIT
   void DiscardThreadMessages();
   void RegisterWithVirtualCamera();
+  // The pipeline reads the requested size, the 3D switch, the plug-in and the virtual camera.
+  FramePipeline::Links PipelineLinks();
 };
 
 // What the library's exports do: create the one object (null stored when it cannot be

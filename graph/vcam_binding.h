@@ -21,6 +21,11 @@ class VirtualCameraLibrary {
 
   bool IsLoaded() const { return module_ != nullptr; }
 
+  // A frame pipeline's sink: OruVCapSetWebcamData of the library at `self`.
+  static void TakeFrame(void* self, const BitmapInfoHeader* header, const uint8_t* pixels, uint32_t size) {
+    static_cast<const VirtualCameraLibrary*>(self)->OruVCapSetWebcamData(header, pixels, size);
+  }
+
 #define ORU_VCAM_FORWARDER(name, params, args) \
   HResult name params const { return fn_##name ? fn_##name args : kEFail; }
   ORU_VCAM_ENTRY_POINTS(ORU_VCAM_FORWARDER)

@@ -412,11 +412,6 @@ class BuilderWithoutPins final : public ICaptureGraphBuilder2 {
   std::atomic<ULONG> refs_{1};
 };
 
-int32_t STDMETHODCALLTYPE ToPipeline(const BITMAPINFOHEADER* header, const uint8_t* data, uint32_t length,
-                                     void* context) {
-  return CVDRendGraphImpl::SampleCallback(reinterpret_cast<const BitmapInfoHeader*>(header), data, length, context);
-}
-
 // A camera in a format the pipeline converts stays connected through the builder's Smart Tee,
 // and its frames reach the virtual camera.
 TEST_F(RealGraphTest, TheRenderStreamFallbackKeepsAFormatThePipelineConverts) {
@@ -449,8 +444,8 @@ TEST_F(RealGraphTest, TheRenderStreamFallbackKeepsAFormatThePipelineConverts) {
 
   media::ComPtr<IVDRenderCallback> callback;
   ASSERT_EQ(g.renderFilter->QueryInterface(vd::kIidVDRenderCallback, callback.putVoid()), S_OK);
-  ASSERT_EQ(callback->SetCallback(&ToPipeline, &g), S_OK);
-  ASSERT_EQ(g.PrepareOutputFormat(320, 240), S_OK);
+  ASSERT_EQ(callback->SetCallback(reinterpret_cast<VDSampleCallback>(&FramePipeline::SampleCallback), &g.pipeline), S_OK);
+  ASSERT_EQ(g.pipeline.PrepareOutputFormat(320, 240), S_OK);
   g.currentResolution.store(PackResolution(320, 240));
   media::ComPtr<IMediaControl> control;
   ASSERT_EQ(g.graph->QueryInterface(IID_IMediaControl, control.putVoid()), S_OK);
@@ -502,11 +497,11 @@ TEST_F(RealGraphTest, SecondBuildTearsTheFirstDownAndReusesTheOutputBuffer) {
   Camera("caps=YUY2:640x480,YUY2:320x240");
   ASSERT_EQ(Open(640, 480), S_OK);
   ASSERT_TRUE(FramesArrive(1));
-  const uint8_t* buffer = graph_->outputBuffer.get();
+  const uint8_t* buffer = graph_->pipeline.outputBuffer.get();
   ASSERT_EQ(Open(320, 240), S_OK);
-  EXPECT_EQ(graph_->outputBuffer.get(), buffer);
-  EXPECT_EQ(graph_->outputCapacity, 640u * 2 * 480);
-  EXPECT_EQ(graph_->outputHeader.biSizeImage, 320u * 2 * 240);
+  EXPECT_EQ(graph_->pipeline.outputBuffer.get(), buffer);
+  EXPECT_EQ(graph_->pipeline.outputCapacity, 640u * 2 * 480);
+  EXPECT_EQ(graph_->pipeline.outputHeader.biSizeImage, 320u * 2 * 240);
   ASSERT_TRUE(FramesArrive(2));
   const std::vector<std::string> record = Record();
   const auto at = [&](const std::string& line, size_t from) {

@@ -71,7 +71,7 @@ class FakeGraph final : public CaptureGraphBackend {
     lastHeight = height;
     if (build == Build::Throw) throw std::runtime_error("graph construction failed");
     if (build == Build::Fail) return kEFail;
-    const HResult r = owner.PrepareOutputFormat(width, height);
+    const HResult r = owner.pipeline.PrepareOutputFormat(width, height);
     if (r < 0) return r;
     owner.mediaEvent = media::ComPtr<IMediaEvent>(&mediaEvent_);
     WaitWhileHeld(Hold::Run);  // where the camera is started, under the graph lock
@@ -180,8 +180,8 @@ class FakeGraph final : public CaptureGraphBackend {
         streamWake_.wait(g, [&] { return stopStreaming_ || pendingFrames_ > 0; });
         if (stopStreaming_) return;
         --pendingFrames_;
-        CVDRendGraphImpl::SampleCallback(&frameHeader_, frame_.data(),
-                                         static_cast<uint32_t>(frame_.size()), &owner);
+        FramePipeline::SampleCallback(&frameHeader_, frame_.data(), static_cast<uint32_t>(frame_.size()),
+                                      &owner.pipeline);
       }
     });
   }

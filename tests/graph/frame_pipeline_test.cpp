@@ -1,7 +1,7 @@
 // The frame pipeline for every frame code, the output format, the plug-in's per-frame call
-// and the 3D note, driven sample by sample against the virtual-camera stand-in. Samples sit
+// and the 3D note, driven sample by sample into the virtual-camera stand-in. Samples sit
 // in buffers of exactly their length, so a read past one is caught under AddressSanitizer.
-#include "graph/rend_graph.h"
+#include "graph/frame_pipeline.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "graph/scaler.h"
+#include "graph/vcam_binding.h"
 #include "pixel/pixel_kernels.h"
 #include "tests/graph/standins.h"
 #include "tests/graph/test_env.h"
@@ -54,23 +55,22 @@ class PipelineTest : public test::StandInTest {
  protected:
   void SetUp() override {
     StandInTest::SetUp();
-    ASSERT_TRUE(graph_.vcam.Load());
-    graph_.debugOutput = &CaptureDebugOutput;
-    graph_.pluginFileName = test::kTestPluginFile;
+    ASSERT_TRUE(camera_.Load());
     TakeDebugOutput();
   }
   void TearDown() override {
-    graph_.UnloadFramePlugin();
-    graph_.ReleaseResources();
+    binding_.Unload();
+    pipeline_.ReleaseBuffers();
     StandInTest::TearDown();
   }
 
+  void LoadPlugin() { ASSERT_EQ(binding_.Load(test::kTestPluginFile), PluginBinding::LoadResult::Ready); }
   void Output(uint32_t width, uint32_t height) {
-    ASSERT_EQ(graph_.PrepareOutputFormat(width, height), kSOk);
-    graph_.currentResolution.store(PackResolution(width, height));
+    ASSERT_EQ(pipeline_.PrepareOutputFormat(width, height), kSOk);
+    resolution_.store(PackResolution(width, height));
   }
   HResult Process(const BitmapInfoHeader& h, const Bytes& data) {
-    return graph_.ProcessSample(&h, data.data(), static_cast<uint32_t>(data.size()));
+    return pipeline_.ProcessSample(&h, data.data(), static_cast<uint32_t>(data.size()));
   }
   // The last frame the camera received, and the byte count it was given.
   Bytes LastFrame(uint32_t* size = nullptr, BitmapInfoHeader* header = nullptr) {
@@ -83,7 +83,19 @@ class PipelineTest : public test::StandInTest {
     return b;
   }
 
-  CVDRendGraphImpl graph_;
+  FramePipeline::Links Links() {
+    return {.resolution = &resolution_, .support3D = &support3D_, .settings3D = settings3D_,
+            .debugOutput = &debugOutput_, .plugin = &binding_, .sink = &VirtualCameraLibrary::TakeFrame,
+            .sinkContext = &camera_};
+  }
+
+  std::atomic<uint32_t> resolution_{0};
+  uint32_t support3D_ = 0;
+  std::atomic<uint32_t> settings3D_[3] = {0, 0, 0};
+  void (*debugOutput_)(std::u16string_view) = &CaptureDebugOutput;
+  PluginBinding binding_;
+  VirtualCameraLibrary camera_;
+  FramePipeline pipeline_{Links()};
 };
 
 TEST_F(PipelineTest, Yuy2OfTheOutputSizeArrivesByteForByteWithItsOwnLength) {
@@ -96,7 +108,7 @@ TEST_F(PipelineTest, Yuy2OfTheOutputSizeArrivesByteForByteWithItsOwnLength) {
   EXPECT_EQ(size, frame.size());
   EXPECT_EQ(h.biCompression, kFourccYUY2);
   EXPECT_EQ(h.biSizeImage, 6144u);
-  EXPECT_EQ(graph_.conversionBuffer, nullptr);  // no conversion buffer for YUY2
+  EXPECT_EQ(pipeline_.conversionBuffer, nullptr);  // no conversion buffer for YUY2
 }
 
 TEST_F(PipelineTest, YvyuIsHandedOnUnchangedUnderTheYuy2Header) {
@@ -202,13 +214,13 @@ TEST_F(PipelineTest, MjpgYuyvAndRgb16AreDroppedAndOnlyMjpgIsLogged) {
   ASSERT_TRUE(log);
   EXPECT_NE(log->find("\tKESTREL - Received MJPEG data, failed!"), std::string::npos);
   EXPECT_EQ(vcam_.FrameCount(), 0u);
-  EXPECT_EQ(graph_.conversionBuffer, nullptr);
+  EXPECT_EQ(pipeline_.conversionBuffer, nullptr);
 }
 
 TEST_F(PipelineTest, NothingIsDeliveredWhileTheResolutionIsZero) {
-  graph_.LoadFramePlugin();
-  ASSERT_EQ(graph_.PrepareOutputFormat(16, 4), kSOk);
-  graph_.currentResolution.store(0);
+  LoadPlugin();
+  ASSERT_EQ(pipeline_.PrepareOutputFormat(16, 4), kSOk);
+  resolution_.store(0);
   const Bytes frame = RandomBytes(16 * 2 * 4, 10);
   EXPECT_EQ(Process(Header(kFourccYUY2, 16, 4, 16), frame), kSOk);
   EXPECT_EQ(Process(Header(kFourccUYVY, 16, 4, 16), frame), kSOk);
@@ -217,17 +229,17 @@ TEST_F(PipelineTest, NothingIsDeliveredWhileTheResolutionIsZero) {
 }
 
 TEST_F(PipelineTest, NothingIsDeliveredWithoutAnOutputBufferOrWithAStaleOne) {
-  graph_.currentResolution.store(PackResolution(16, 4));
+  resolution_.store(PackResolution(16, 4));
   const Bytes frame = RandomBytes(16 * 2 * 4, 11);
   EXPECT_EQ(Process(Header(kFourccYUY2, 16, 4, 16), frame), kSOk);
   // An output buffer sized for another resolution is never written.
-  ASSERT_EQ(graph_.PrepareOutputFormat(8, 2), kSOk);
+  ASSERT_EQ(pipeline_.PrepareOutputFormat(8, 2), kSOk);
   EXPECT_EQ(Process(Header(kFourccYUY2, 16, 4, 16), frame), kSOk);
   EXPECT_EQ(vcam_.FrameCount(), 0u);
 }
 
 TEST_F(PipelineTest, PlugInSeesTheOutputFrameAndItsRewriteReachesTheCamera) {
-  graph_.LoadFramePlugin();
+  LoadPlugin();
   Output(16, 4);
   const Bytes frame = RandomBytes(16 * 2 * 4, 12);
   ASSERT_EQ(Process(Header(kFourccYUY2, 16, 4, 16), frame), kSOk);
@@ -245,7 +257,7 @@ TEST_F(PipelineTest, PlugInThatThrowsOnEveryFrameDoesNotStopDelivery) {
     return;
   }
   plugin_.Reset(test::PluginStandIn::kThrowsPerFrame);
-  graph_.LoadFramePlugin();
+  LoadPlugin();
   Output(16, 4);
   const Bytes frame = RandomBytes(16 * 2 * 4, 13);
   for (int i = 0; i < 3; ++i) {
@@ -266,8 +278,8 @@ TEST_F(PipelineTest, ThreeDNoteOnlyWhenSupportAndSettingAreBothNonZero) {
   } cases[] = {{0, 0, u""}, {1, 0, u""}, {0, 1, u""}, {1, 1, u"3D\n3D\n"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.support * 10 + c.setting);
-    graph_.support3D = c.support;
-    graph_.settings3D[0].store(c.setting);
+    support3D_ = c.support;
+    settings3D_[0].store(c.setting);
     ASSERT_EQ(Process(Header(kFourccYUY2, 16, 4, 16), frame), kSOk);
     ASSERT_EQ(Process(Header(kFourccYUY2, 16, 4, 16), frame), kSOk);
     EXPECT_EQ(TakeDebugOutput(), c.note);
@@ -315,66 +327,66 @@ TEST_F(PipelineTest, NullOrEmptySamplesAreRejected) {
   Output(16, 4);
   const BitmapInfoHeader h = Header(kFourccYUY2, 16, 4, 16);
   const Bytes frame(128, 1);
-  EXPECT_EQ(graph_.ProcessSample(nullptr, frame.data(), 128), kEFail);
-  EXPECT_EQ(graph_.ProcessSample(&h, nullptr, 128), kEFail);
-  EXPECT_EQ(graph_.ProcessSample(&h, frame.data(), 0), kEFail);
-  EXPECT_EQ(graph_.DeliverFrame(nullptr, frame.data(), 128), 0);
-  EXPECT_EQ(graph_.DeliverFrame(&h, nullptr, 128), 0);
+  EXPECT_EQ(pipeline_.ProcessSample(nullptr, frame.data(), 128), kEFail);
+  EXPECT_EQ(pipeline_.ProcessSample(&h, nullptr, 128), kEFail);
+  EXPECT_EQ(pipeline_.ProcessSample(&h, frame.data(), 0), kEFail);
+  EXPECT_EQ(pipeline_.DeliverFrame(nullptr, frame.data(), 128), 0);
+  EXPECT_EQ(pipeline_.DeliverFrame(&h, nullptr, 128), 0);
   EXPECT_EQ(vcam_.FrameCount(), 0u);
-  EXPECT_EQ(CVDRendGraphImpl::SampleCallback(&h, frame.data(), 128, nullptr), 0);
+  EXPECT_EQ(FramePipeline::SampleCallback(&h, frame.data(), 128, nullptr), 0);
   EXPECT_EQ(vcam_.FrameCount(), 0u);
-  EXPECT_EQ(CVDRendGraphImpl::SampleCallback(&h, frame.data(), 128, &graph_), 0);
+  EXPECT_EQ(FramePipeline::SampleCallback(&h, frame.data(), 128, &pipeline_), 0);
   EXPECT_EQ(vcam_.FrameCount(), 1u);
-  EXPECT_EQ(CVDRendGraphImpl::SampleCallback(&h, frame.data(), 0, &graph_), 0);
+  EXPECT_EQ(FramePipeline::SampleCallback(&h, frame.data(), 0, &pipeline_), 0);
 }
 
 TEST_F(PipelineTest, ConversionBufferFollowsTheFrameSizeAndOnlyGrows) {
   Output(16, 4);
   ASSERT_EQ(Process(Header(kFourccUYVY, 16, 4, 16), RandomBytes(128, 18)), kSOk);
-  const uint8_t* first = graph_.conversionBuffer.get();
+  const uint8_t* first = pipeline_.conversionBuffer.get();
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(graph_.conversionSize, 128u);
-  EXPECT_EQ(graph_.cachedHeader.biCompression, kFourccUYVY);
+  EXPECT_EQ(pipeline_.conversionSize, 128u);
+  EXPECT_EQ(pipeline_.cachedHeader.biCompression, kFourccUYVY);
 
   // Same size, another code: kept as it was.
   ASSERT_EQ(Process(Header(kBiRgb, 16, 4, 24), RandomBytes(192, 19)), kSOk);
-  EXPECT_EQ(graph_.conversionBuffer.get(), first);
-  EXPECT_EQ(graph_.cachedHeader.biCompression, kFourccUYVY);
+  EXPECT_EQ(pipeline_.conversionBuffer.get(), first);
+  EXPECT_EQ(pipeline_.cachedHeader.biCompression, kFourccUYVY);
 
   // Larger: replaced and sized for it.
   ASSERT_EQ(Process(Header(kFourccUYVY, 32, 8, 16), RandomBytes(512, 20)), kSOk);
-  EXPECT_EQ(graph_.conversionSize, 512u);
-  EXPECT_EQ(graph_.cachedHeader.biWidth, 32);
-  const uint8_t* larger = graph_.conversionBuffer.get();
+  EXPECT_EQ(pipeline_.conversionSize, 512u);
+  EXPECT_EQ(pipeline_.cachedHeader.biWidth, 32);
+  const uint8_t* larger = pipeline_.conversionBuffer.get();
 
   // Smaller: the larger buffer is reused, its used size follows the frame.
   ASSERT_EQ(Process(Header(kFourccUYVY, 8, 2, 16), RandomBytes(32, 21)), kSOk);
-  EXPECT_EQ(graph_.conversionBuffer.get(), larger);
-  EXPECT_EQ(graph_.conversionSize, 32u);
-  EXPECT_EQ(graph_.cachedHeader.biWidth, 8);
+  EXPECT_EQ(pipeline_.conversionBuffer.get(), larger);
+  EXPECT_EQ(pipeline_.conversionSize, 32u);
+  EXPECT_EQ(pipeline_.cachedHeader.biWidth, 8);
 
-  graph_.FreeConversionBuffer();
-  EXPECT_EQ(graph_.conversionBuffer, nullptr);
-  EXPECT_EQ(graph_.conversionSize, 0u);
-  EXPECT_EQ(graph_.cachedHeader.biWidth, 0);
+  pipeline_.FreeConversionBuffer();
+  EXPECT_EQ(pipeline_.conversionBuffer, nullptr);
+  EXPECT_EQ(pipeline_.conversionSize, 0u);
+  EXPECT_EQ(pipeline_.cachedHeader.biWidth, 0);
 }
 
 TEST_F(PipelineTest, OutputFormatDescribesYuy2AndTheBufferOnlyGrows) {
-  ASSERT_EQ(graph_.PrepareOutputFormat(321, 240), kSOk);
-  EXPECT_EQ(graph_.outputHeader.biSize, 40u);
-  EXPECT_EQ(graph_.outputHeader.biWidth, 321);
-  EXPECT_EQ(graph_.outputHeader.biHeight, 240);
-  EXPECT_EQ(graph_.outputHeader.biBitCount, 16);
-  EXPECT_EQ(graph_.outputHeader.biPlanes, 0);
-  EXPECT_EQ(graph_.outputHeader.biCompression, kFourccYUY2);
-  EXPECT_EQ(graph_.outputHeader.biSizeImage, 644u * 240);
-  const uint8_t* buffer = graph_.outputBuffer.get();
-  ASSERT_EQ(graph_.PrepareOutputFormat(160, 120), kSOk);
-  EXPECT_EQ(graph_.outputBuffer.get(), buffer);
-  EXPECT_EQ(graph_.outputCapacity, 644u * 240);
-  EXPECT_EQ(graph_.outputHeader.biSizeImage, 38400u);
+  ASSERT_EQ(pipeline_.PrepareOutputFormat(321, 240), kSOk);
+  EXPECT_EQ(pipeline_.outputHeader.biSize, 40u);
+  EXPECT_EQ(pipeline_.outputHeader.biWidth, 321);
+  EXPECT_EQ(pipeline_.outputHeader.biHeight, 240);
+  EXPECT_EQ(pipeline_.outputHeader.biBitCount, 16);
+  EXPECT_EQ(pipeline_.outputHeader.biPlanes, 0);
+  EXPECT_EQ(pipeline_.outputHeader.biCompression, kFourccYUY2);
+  EXPECT_EQ(pipeline_.outputHeader.biSizeImage, 644u * 240);
+  const uint8_t* buffer = pipeline_.outputBuffer.get();
+  ASSERT_EQ(pipeline_.PrepareOutputFormat(160, 120), kSOk);
+  EXPECT_EQ(pipeline_.outputBuffer.get(), buffer);
+  EXPECT_EQ(pipeline_.outputCapacity, 644u * 240);
+  EXPECT_EQ(pipeline_.outputHeader.biSizeImage, 38400u);
   // No 32-bit size holds 65535 x 65535 YUY2.
-  EXPECT_EQ(graph_.PrepareOutputFormat(65535, 65535), kEFail);
+  EXPECT_EQ(pipeline_.PrepareOutputFormat(65535, 65535), kEFail);
 }
 
 TEST_F(PipelineTest, LastFrameCanBeWrittenAsY4m) {

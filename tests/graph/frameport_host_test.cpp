@@ -208,8 +208,8 @@ class FrameportHostTest : public test::ScratchTest {
 TEST_F(FrameportHostTest, TheRealPlugInIsLoadedByTheHostsFileName) {
   EXPECT_STREQ(graph_->pluginFileName, "Frameport.dll");
   graph_->LoadFramePlugin();
-  ASSERT_NE(graph_->pluginModule, nullptr);
-  const uintptr_t instance = graph_->pluginInstance.load();
+  ASSERT_NE(graph_->plugin.pluginModule, nullptr);
+  const uintptr_t instance = graph_->plugin.pluginInstance.load();
   EXPECT_NE(instance, 0u);
   EXPECT_NE(instance, static_cast<uintptr_t>(-1));
   // The entry points are the library's own exports.
@@ -219,10 +219,10 @@ TEST_F(FrameportHostTest, TheRealPlugInIsLoadedByTheHostsFileName) {
     const char* name;
     void* bound;
   } exports[] = {
-      {"Frameport_Initialize", reinterpret_cast<void*>(graph_->pfnInitialize)},
-      {"Frameport_ProcessVideoFrame", reinterpret_cast<void*>(graph_->pfnProcessVideoFrame)},
-      {"Frameport_UnInitialize", reinterpret_cast<void*>(graph_->pfnUnInitialize)},
-      {"Frameport_Abort", reinterpret_cast<void*>(graph_->pfnAbort)},
+      {"Frameport_Initialize", reinterpret_cast<void*>(graph_->plugin.pfnInitialize)},
+      {"Frameport_ProcessVideoFrame", reinterpret_cast<void*>(graph_->plugin.pfnProcessVideoFrame)},
+      {"Frameport_UnInitialize", reinterpret_cast<void*>(graph_->plugin.pfnUnInitialize)},
+      {"Frameport_Abort", reinterpret_cast<void*>(graph_->plugin.pfnAbort)},
   };
   for (const auto& e : exports) {
     SCOPED_TRACE(e.name);
@@ -236,7 +236,7 @@ TEST_F(FrameportHostTest, TheRealPlugInIsLoadedByTheHostsFileName) {
 
 TEST_F(FrameportHostTest, FramesPassUnchangedWithoutAClient) {
   StartAndSettle();
-  ASSERT_NE(graph_->pluginInstance.load(), 0u);
+  ASSERT_NE(graph_->plugin.pluginInstance.load(), 0u);
   OpenAt(16, 4);
   const Bytes frame = Pattern(128, 3);
   EXPECT_EQ(Stream(test::Yuy2Header(16, 4), frame, 3), frame);
@@ -247,7 +247,7 @@ TEST_F(FrameportHostTest, FramesPassUnchangedWithoutAClient) {
 
 TEST_F(FrameportHostTest, AClientProcessRewritesWhatTheCameraGetsAcrossGraphStops) {
   StartAndSettle();
-  const uintptr_t instance = graph_->pluginInstance.load();
+  const uintptr_t instance = graph_->plugin.pluginInstance.load();
   ASSERT_NE(instance, 0u);
   ClientProcess client("2:1", test::Join(dir_, "count.txt"));
   ASSERT_TRUE(client.WaitReady());
@@ -283,7 +283,7 @@ TEST_F(FrameportHostTest, AClientProcessRewritesWhatTheCameraGetsAcrossGraphStop
     EXPECT_EQ(Stream(test::Yuy2Header(s.frameWidth, s.frameHeight), frame, 2), Inverted(output));
     inverted += 2;
     CloseCamera();
-    EXPECT_EQ(graph_->pluginInstance.load(), instance);
+    EXPECT_EQ(graph_->plugin.pluginInstance.load(), instance);
   }
 
   // Once the client has gone (and unregistered), frames pass unchanged again. It saw every
@@ -309,7 +309,7 @@ TEST_F(FrameportHostTest, UninitializeReleasesThePlugIn) {
     } else {
       graph_->LoadFramePlugin();
     }
-    ASSERT_NE(graph_->pluginInstance.load(), 0u);
+    ASSERT_NE(graph_->plugin.pluginInstance.load(), 0u);
     const TetherHandle before = tether_.Receiver(UniqueChannel(), 0x10000);
     ASSERT_NE(before, kTetherNoHandle);
     tether_.Delete(before);
@@ -319,10 +319,10 @@ TEST_F(FrameportHostTest, UninitializeReleasesThePlugIn) {
     } else {
       graph_->UnloadFramePlugin();
     }
-    EXPECT_EQ(graph_->pluginModule, nullptr);
-    EXPECT_EQ(graph_->pluginInstance.load(), 0u);
-    EXPECT_EQ(graph_->pfnUnInitialize, nullptr);
-    EXPECT_EQ(graph_->pfnAbort, nullptr);
+    EXPECT_EQ(graph_->plugin.pluginModule, nullptr);
+    EXPECT_EQ(graph_->plugin.pluginInstance.load(), 0u);
+    EXPECT_EQ(graph_->plugin.pfnUnInitialize, nullptr);
+    EXPECT_EQ(graph_->plugin.pfnAbort, nullptr);
     // Frameport_UnInitialize stopped its registration server: nobody answers any more.
     EXPECT_EQ(tether_.Receiver(UniqueChannel(), 0x10000), kTetherNoHandle);
     // A second release finds nothing to do.
@@ -348,7 +348,7 @@ TEST_F(FrameportHostTest, CompanionPathIsReadAfterTheRealPlugInStarted) {
     Clean();
     if (c.value) test::SetString(kAppKey, "AppName", c.value);
     graph_->LoadFramePlugin();
-    EXPECT_NE(graph_->pluginInstance.load(), 0u);
+    EXPECT_NE(graph_->plugin.pluginInstance.load(), 0u);
     EXPECT_EQ(std::u16string(graph_->companionPath), c.kept);
     graph_->UnloadFramePlugin();
   }

@@ -46,9 +46,9 @@ TEST_F(PluginHostTest, FailedInstanceFreesTheModuleAndSaysSo) {
     test::SetString(kAppKey, "AppName", u"C:\\app.exe");
     graph_.LoadFramePlugin();
     EXPECT_EQ(plugin_.Inits(), 1u);
-    EXPECT_EQ(graph_.pluginModule, nullptr);
-    EXPECT_EQ(graph_.pluginInstance.load(), 0u);
-    EXPECT_EQ(graph_.pfnProcessVideoFrame, nullptr);
+    EXPECT_EQ(graph_.plugin.pluginModule, nullptr);
+    EXPECT_EQ(graph_.plugin.pluginInstance.load(), 0u);
+    EXPECT_EQ(graph_.plugin.pfnProcessVideoFrame, nullptr);
     EXPECT_EQ(graph_.companionPath[0], u'\0');
     EXPECT_EQ(g_debug, u"m_pfnFrameportInit(L\"OruVLM\")\n");
     graph_.UnloadFramePlugin();
@@ -59,8 +59,8 @@ TEST_F(PluginHostTest, FailedInstanceFreesTheModuleAndSaysSo) {
 TEST_F(PluginHostTest, MissingPlugInLeavesNothingBound) {
   graph_.pluginFileName = "NoSuchFrameport.dll";
   graph_.LoadFramePlugin();
-  EXPECT_EQ(graph_.pluginModule, nullptr);
-  EXPECT_EQ(graph_.pfnInitialize, nullptr);
+  EXPECT_EQ(graph_.plugin.pluginModule, nullptr);
+  EXPECT_EQ(graph_.plugin.pfnInitialize, nullptr);
   EXPECT_EQ(g_debug, u"");
   graph_.AbortFramePlugin();
   graph_.UnloadFramePlugin();
@@ -69,10 +69,10 @@ TEST_F(PluginHostTest, MissingPlugInLeavesNothingBound) {
 TEST_F(PluginHostTest, LibraryWithoutThePlugInExportsIsNeverCalled) {
   graph_.pluginFileName = "OruVCapture.dll";
   graph_.LoadFramePlugin();
-  EXPECT_NE(graph_.pluginModule, nullptr);  // stays loaded until the release
-  EXPECT_EQ(graph_.pluginInstance.load(), 0u);
+  EXPECT_NE(graph_.plugin.pluginModule, nullptr);  // stays loaded until the release
+  EXPECT_EQ(graph_.plugin.pluginInstance.load(), 0u);
   graph_.UnloadFramePlugin();
-  EXPECT_EQ(graph_.pluginModule, nullptr);
+  EXPECT_EQ(graph_.plugin.pluginModule, nullptr);
 }
 
 TEST_F(PluginHostTest, CompanionPathIsKeptOnlyWhenTheFileExists) {
@@ -87,7 +87,7 @@ TEST_F(PluginHostTest, CompanionPathIsKeptOnlyWhenTheFileExists) {
     Clean();
     if (c.value) test::SetString(kAppKey, "AppName", c.value);
     graph_.LoadFramePlugin();
-    EXPECT_NE(graph_.pluginInstance.load(), 0u);
+    EXPECT_NE(graph_.plugin.pluginInstance.load(), 0u);
     EXPECT_EQ(std::u16string(graph_.companionPath), c.kept);
     graph_.UnloadFramePlugin();
   }
@@ -95,14 +95,14 @@ TEST_F(PluginHostTest, CompanionPathIsKeptOnlyWhenTheFileExists) {
 
 TEST_F(PluginHostTest, UnloadAbortsThenReleasesOnce) {
   graph_.LoadFramePlugin();
-  ASSERT_NE(graph_.pluginInstance.load(), 0u);
+  ASSERT_NE(graph_.plugin.pluginInstance.load(), 0u);
   graph_.AbortFramePlugin();
   EXPECT_EQ(plugin_.Aborts(), 1u);
   graph_.UnloadFramePlugin();
   EXPECT_EQ(plugin_.Aborts(), 2u);
   EXPECT_EQ(plugin_.Uninits(), 1u);
-  EXPECT_EQ(graph_.pluginModule, nullptr);
-  EXPECT_EQ(graph_.pfnAbort, nullptr);
+  EXPECT_EQ(graph_.plugin.pluginModule, nullptr);
+  EXPECT_EQ(graph_.plugin.pfnAbort, nullptr);
   graph_.UnloadFramePlugin();
   graph_.AbortFramePlugin();
   EXPECT_EQ(plugin_.Uninits(), 1u);

@@ -196,8 +196,8 @@ TEST_F(RendGraphTest, UninitializeReleasesEverythingOnce) {
     EXPECT_FALSE(graph_->deviceEvent.valid());
     EXPECT_FALSE(graph_->instanceEvent.valid());
     EXPECT_FALSE(graph_->event3D.valid());
-    EXPECT_EQ(graph_->pluginModule, nullptr);
-    EXPECT_EQ(graph_->outputBuffer, nullptr);
+    EXPECT_EQ(graph_->plugin.pluginModule, nullptr);
+    EXPECT_EQ(graph_->pipeline.outputBuffer, nullptr);
     EXPECT_EQ(graph_->currentResolution.load(), 0u);
     EXPECT_EQ(plugin_.Uninits(), c.uninits);
 
@@ -237,7 +237,7 @@ TEST_F(RendGraphTest, SucceedingRequestReportsStreamingAndRecordsTheResolution) 
   EXPECT_EQ(graph_->frameInterval, 400000);
   EXPECT_EQ(fake_.lastWidth, 320u);
   EXPECT_EQ(fake_.lastHeight, 240u);
-  EXPECT_EQ(graph_->outputHeader.biSizeImage, 153600u);
+  EXPECT_EQ(graph_->pipeline.outputHeader.biSizeImage, 153600u);
 }
 
 TEST_F(RendGraphTest, SameSizeRequestOnlyReportsSuccess) {
@@ -484,8 +484,8 @@ TEST_F(RendGraphTest, QuitEndsTheLoopWithoutHandlingTheRequestsBehindIt) {
   EXPECT_EQ(graph_->threadHandle, nullptr);
   EXPECT_FALSE(graph_->vcam.IsLoaded());
   EXPECT_FALSE(graph_->instanceEvent.valid());
-  EXPECT_EQ(graph_->outputBuffer, nullptr);
-  EXPECT_EQ(graph_->pluginModule, nullptr);
+  EXPECT_EQ(graph_->pipeline.outputBuffer, nullptr);
+  EXPECT_EQ(graph_->plugin.pluginModule, nullptr);
   EXPECT_EQ(plugin_.Uninits(), 1u);
   EXPECT_EQ(graph_->Uninitialize(), 1);
   EXPECT_EQ(vcam_.CallsFrom(released).size(), 2u);
@@ -508,7 +508,7 @@ TEST_F(RendGraphTest, WorkerStuckPastTheGraceIsEndedAndEverythingReleasedOnce) {
   EXPECT_EQ(graph_->threadId.load(), 0u);
   EXPECT_FALSE(graph_->vcam.IsLoaded());
   EXPECT_FALSE(graph_->closeDeviceEvent.valid());
-  EXPECT_EQ(graph_->pluginModule, nullptr);
+  EXPECT_EQ(graph_->plugin.pluginModule, nullptr);
   EXPECT_EQ(plugin_.Uninits(), 1u);
   EXPECT_EQ(graph_->Uninitialize(), 1);
   EXPECT_EQ(vcam_.CallsFrom(mark).size(), 2u);
@@ -590,8 +590,8 @@ TEST_F(RendGraphTest, WorkerEndedInsideTheGraphLockDoesNotHangUninitialize) {
     EXPECT_EQ(graph_->currentResolution.load(), 0u);
     EXPECT_FALSE(graph_->vcam.IsLoaded());
     EXPECT_FALSE(graph_->closeDeviceEvent.valid());
-    EXPECT_EQ(graph_->outputBuffer, nullptr);
-    EXPECT_EQ(graph_->pluginModule, nullptr);
+    EXPECT_EQ(graph_->pipeline.outputBuffer, nullptr);
+    EXPECT_EQ(graph_->plugin.pluginModule, nullptr);
     EXPECT_EQ(plugin_.Uninits(), 1u);
     const size_t again = Mark();
     EXPECT_EQ(graph_->Uninitialize(), 1);
