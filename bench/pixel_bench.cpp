@@ -3,6 +3,7 @@
 #include "bench/frame_bench.h"
 #include "graph/scaler.h"
 #include "pixel/copy_reorder.h"
+#include "pixel/dispatch.h"
 #include "pixel/planar_packed.h"
 #include "pixel/rgb_yuv.h"
 
@@ -12,6 +13,11 @@ using bench::Dims;
 using bench::RandomBytes;
 using bench::Size;
 
+// AVX2 variants are registered only on a processor that runs them.
+bool Runs(const char* variant) {
+  return std::string(variant) != "avx2" || (ProbeExtendedFeatures() & EXTENDED_AVX2) != 0;
+}
+
 struct PackedVariant {
   const char* entry;
   const char* variant;
@@ -20,7 +26,8 @@ struct PackedVariant {
 
 const PackedVariant kPacked[] = {
     {"CopyYUY2", "sse2", CopyYUY2_SSE2},     {"CopyYUY2", "mmx", CopyYUY2_MMX},
-    {"CopyYUY2", "portable", CopyYUY2_C},    {"UYVYToYUY2", "sse2", UYVYToYUY2_SSE2},
+    {"CopyYUY2", "portable", CopyYUY2_C},    {"UYVYToYUY2", "avx2", UYVYToYUY2_AVX2},
+    {"UYVYToYUY2", "sse2", UYVYToYUY2_SSE2},  {"VYUYToYUY2", "avx2", VYUYToYUY2_AVX2},
     {"UYVYToYUY2", "mmx", UYVYToYUY2_MMX},   {"UYVYToYUY2", "portable", UYVYToYUY2_C},
     {"VYUYToYUY2", "portable", VYUYToYUY2_C}, {"YUY2ToVYUY", "sse2", YUY2ToVYUY_SSE2},
     {"YUY2ToVYUY", "mmx", YUY2ToVYUY_MMX},   {"YUY2ToVYUY", "portable", YUY2ToVYUY_C},
@@ -34,7 +41,7 @@ struct PlanarVariant {
 };
 
 const PlanarVariant kI420ToYUY2[] = {
-    {"sse2", I420ToYUY2_SSE2}, {"mmx", I420ToYUY2_MMX}, {"portable", I420ToYUY2_C}};
+    {"avx2", I420ToYUY2_AVX2}, {"sse2", I420ToYUY2_SSE2}, {"mmx", I420ToYUY2_MMX}, {"portable", I420ToYUY2_C}};
 
 struct RgbPackedVariant {
   const char* entry;
@@ -44,8 +51,11 @@ struct RgbPackedVariant {
 };
 
 const RgbPackedVariant kRgbPacked[] = {
+    {"RGB32ToYUY2", "avx2", RGB32ToYUY2_AVX2, 4},
     {"RGB32ToYUY2", "sse2", RGB32ToYUY2_SSE2, 4},
     {"RGB32ToYUY2", "portable", RGB32ToYUY2_C, 4},
+    {"RGB24ToYUY2", "avx2", RGB24ToYUY2_AVX2, 3},
+    {"RGB24ToYUY2", "sse2", RGB24ToYUY2_SSE2, 3},
     {"RGB24ToYUY2", "portable", RGB24ToYUY2_C, 3},
 };
 
@@ -57,6 +67,7 @@ struct RgbPlanarVariant {
 };
 
 const RgbPlanarVariant kRgbPlanar[] = {
+    {"RGB32ToI420", "avx2", RGB32ToI420_AVX2, 4}, {"RGB24ToI420", "avx2", RGB24ToI420_AVX2, 3},
     {"RGB32ToI420", "sse2", RGB32ToI420_SSE2, 4}, {"RGB32ToI420", "mmx", RGB32ToI420_MMX, 4},
     {"RGB32ToI420", "portable", RGB32ToI420_C, 4}, {"RGB24ToI420", "sse2", RGB24ToI420_SSE2, 3},
     {"RGB24ToI420", "mmx", RGB24ToI420_MMX, 3},   {"RGB24ToI420", "portable", RGB24ToI420_C, 3},
@@ -83,6 +94,7 @@ void RegisterAll() {
           ->Unit(benchmark::kMicrosecond);
     }
     for (const PackedVariant& v : kPacked) {
+      if (!Runs(v.variant)) continue;
       benchmark::RegisterBenchmark(
           (std::string(v.entry) + "/" + v.variant + "/" + Dims(s)).c_str(),
           [fn = v.fn, s, frameBytes](benchmark::State& st) {
@@ -96,6 +108,7 @@ void RegisterAll() {
           ->Unit(benchmark::kMicrosecond);
     }
     for (const PlanarVariant& v : kI420ToYUY2) {
+      if (!Runs(v.variant)) continue;
       benchmark::RegisterBenchmark(
           (std::string("I420ToYUY2/") + v.variant + "/" + Dims(s)).c_str(),
           [fn = v.fn, s, frameBytes](benchmark::State& st) {
@@ -113,6 +126,7 @@ void RegisterAll() {
     }
     // RGB sources are bottom-up, as the frame pipeline passes them (negative height).
     for (const RgbPackedVariant& v : kRgbPacked) {
+      if (!Runs(v.variant)) continue;
       benchmark::RegisterBenchmark(
           (std::string(v.entry) + "/" + v.variant + "/" + Dims(s)).c_str(),
           [v, s, frameBytes](benchmark::State& st) {
@@ -128,6 +142,7 @@ void RegisterAll() {
     }
     // The I420 destination (1.5 bytes a pixel) is reported against the same memcpy size.
     for (const RgbPlanarVariant& v : kRgbPlanar) {
+      if (!Runs(v.variant)) continue;
       benchmark::RegisterBenchmark(
           (std::string(v.entry) + "/" + v.variant + "/" + Dims(s)).c_str(),
           [v, s](benchmark::State& st) {
@@ -152,7 +167,7 @@ void RegisterAll() {
 void RegisterScaler() {
   using ScaleFn = void (*)(const uint8_t*, int32_t, int32_t, int32_t, uint8_t*, int32_t, int32_t, int32_t);
   const std::pair<const char*, ScaleFn> variants[] = {
-      {"sse2", ScaleYuy2Sse2}, {"mmx", ScaleYuy2Mmx}, {"portable", ScaleYuy2Portable}};
+      {"avx2", ScaleYuy2Avx2}, {"sse2", ScaleYuy2Sse2}, {"mmx", ScaleYuy2Mmx}, {"portable", ScaleYuy2Portable}};
   const std::pair<Size, Size> jobs[] = {{{640, 480}, {320, 240}},
                                         {{320, 240}, {640, 480}},
                                         {{1920, 1080}, {1280, 720}},
@@ -161,6 +176,7 @@ void RegisterScaler() {
     bench::RegisterMemcpyBaseline(s, static_cast<size_t>(s.w) * 2 * s.h);
   for (const auto& [from, to] : jobs) {
     for (const auto& [variant, fn] : variants) {
+      if (!Runs(variant)) continue;
       benchmark::RegisterBenchmark(
           (std::string("ScaleYuy2/") + variant + "/" + Dims(from) + "-" + Dims(to)).c_str(),
           [fn = fn, from = from, to = to](benchmark::State& st) {

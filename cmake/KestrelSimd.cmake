@@ -1,14 +1,29 @@
-# Gives files named *_mmx.cpp and *_sse2.cpp their instruction-set flags on i686, and only
-# them, so the rest of the code still runs on a processor without MMX or SSE2. Windows
-# callers only promise 4-byte stack alignment, so SSE2 code realigns where it may spill.
+# Gives files named *_mmx.cpp, *_sse2.cpp and *_avx2.cpp their instruction-set flags, and
+# only them, so the rest of the code still runs on a processor without MMX, SSE2 or AVX2.
+# Windows callers only promise 4-byte (i686) or 16-byte (x86-64) stack alignment, which
+# GCC does not realign for 32-byte spills: on Windows the AVX2 files have the assembler
+# turn aligned vector moves into unaligned ones.
 function(kestrel_simd_flags)
-  if(NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86)$")
+  if(NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86|x86_64|AMD64|amd64)$")
     return()
   endif()
+  set(i686 FALSE)
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86)$")
+    set(i686 TRUE)
+  endif()
+  set(avx2 "-mavx2")
+  if(WIN32)
+    list(APPEND avx2 "-Wa,-muse-unaligned-vector-move")
+  endif()
+  if(i686)
+    list(APPEND avx2 "-mstackrealign")
+  endif()
   foreach(src IN LISTS ARGN)
-    if(src MATCHES "_mmx\\.cpp$")
+    if(src MATCHES "_avx2\\.cpp$")
+      set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "${avx2}")
+    elseif(i686 AND src MATCHES "_mmx\\.cpp$")
       set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-mmmx")
-    elseif(src MATCHES "_sse2\\.cpp$")
+    elseif(i686 AND src MATCHES "_sse2\\.cpp$")
       set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-mmmx;-msse;-msse2;-mstackrealign")
     endif()
   endforeach()

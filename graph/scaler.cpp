@@ -1,4 +1,4 @@
-// YUY2 frame scaler: processor flags, the column table shared by the three variants, the
+// YUY2 frame scaler: processor flags, the column table shared by the four variants, the
 // portable rows and the dispatch.
 #include "graph/scaler.h"
 
@@ -119,6 +119,11 @@ uint32_t GetScalerCpuFlags() {
   return flags;
 }
 
+bool ScalerHasAvx2() {
+  static const bool avx2 = platform::CpuHasUsableAvx2();
+  return avx2;
+}
+
 void ScaleYuy2Portable(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t srcStride,
                        uint8_t* dst, int32_t dstWidth, int32_t dstHeight, int32_t dstStride) {
   Scale(PortableRow, WeightForm::kFraction, src, srcWidth, srcHeight, srcStride, dst, dstWidth,
@@ -137,10 +142,18 @@ void ScaleYuy2Sse2(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int3
         dstWidth, dstHeight, dstStride);
 }
 
+void ScaleYuy2Avx2(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t srcStride,
+                   uint8_t* dst, int32_t dstWidth, int32_t dstHeight, int32_t dstStride) {
+  Scale(ScaleYuy2RowAvx2, WeightForm::kPairComplement255, src, srcWidth, srcHeight, srcStride, dst,
+        dstWidth, dstHeight, dstStride);
+}
+
 void ScaleYuy2(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t srcStride,
                uint8_t* dst, int32_t dstWidth, int32_t dstHeight, int32_t dstStride) {
   const uint32_t flags = GetScalerCpuFlags();
-  if (flags & SCALER_CPU_SSE2)
+  if ((flags & SCALER_CPU_SSE2) && ScalerHasAvx2())
+    ScaleYuy2Avx2(src, srcWidth, srcHeight, srcStride, dst, dstWidth, dstHeight, dstStride);
+  else if (flags & SCALER_CPU_SSE2)
     ScaleYuy2Sse2(src, srcWidth, srcHeight, srcStride, dst, dstWidth, dstHeight, dstStride);
   else if (flags & SCALER_CPU_MMX)
     ScaleYuy2Mmx(src, srcWidth, srcHeight, srcStride, dst, dstWidth, dstHeight, dstStride);

@@ -1,6 +1,6 @@
 // YUY2 frame scaler: bilinear luma in unsigned 8.8 fixed point, chroma copied from the
-// nearest source macropixel of the upper row, in SSE2, MMX and portable variants chosen
-// by the processor once per process. A pure function of its arguments.
+// nearest source macropixel of the upper row, in AVX2, SSE2, MMX and portable variants
+// chosen by the processor once per process. A pure function of its arguments.
 //
 // Included by the SIMD files, so it uses nothing from the C++ standard library.
 #pragma once
@@ -14,6 +14,8 @@ enum : uint32_t {
 
 // The scaler's processor flags, probed on the first call and kept for the process.
 uint32_t GetScalerCpuFlags();
+// Whether the processor runs AVX2 (with YMM state saved), probed once beside the flags.
+bool ScalerHasAvx2();
 
 // Scales the YUY2 frame src (srcWidth x srcHeight pixels, rows srcStride bytes apart) to
 // dst (dstWidth x dstHeight, rows dstStride bytes apart); the frames must not overlap.
@@ -22,7 +24,8 @@ uint32_t GetScalerCpuFlags();
 // srcHeight rows and, per row, inside its (srcWidth + 1) / 2 macropixels.
 // Returns without writing anything when a size is 0 or negative, when a size exceeds
 // 0x7FFFFF pixels (8.8 positions would overflow), or when the column table cannot be had.
-// Dispatches to ScaleYuy2Sse2, else ScaleYuy2Mmx, else ScaleYuy2Portable.
+// Dispatches to ScaleYuy2Sse2 (ScaleYuy2Avx2 where AVX2 runs too), else ScaleYuy2Mmx, else
+// ScaleYuy2Portable.
 void ScaleYuy2(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t srcStride,
                uint8_t* dst, int32_t dstWidth, int32_t dstHeight, int32_t dstStride);
 
@@ -39,6 +42,9 @@ void ScaleYuy2Mmx(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32
 // (a constant Y becomes Y - 1, 0 stays 0) and so may the V byte.
 void ScaleYuy2Sse2(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t srcStride,
                    uint8_t* dst, int32_t dstWidth, int32_t dstHeight, int32_t dstStride);
+// The SSE2 variant's arithmetic and output, eight output macropixels per step.
+void ScaleYuy2Avx2(const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t srcStride,
+                   uint8_t* dst, int32_t dstWidth, int32_t dstHeight, int32_t dstStride);
 
 // One column of the table: byte offsets of the output pixel's luma sample and of its
 // chroma sample (U of the source macropixel for even output pixels, V for odd ones).
@@ -51,6 +57,11 @@ struct ScalerColumn {
 // rows, vertical weight g. weights holds (255 - f, f) as two bytes per output pixel.
 // singleColumn marks a source one pixel wide, whose luma has no right neighbour.
 void ScaleYuy2RowSse2(uint8_t* dst, const uint8_t* upper, const uint8_t* lower, uint32_t g,
+                      const ScalerColumn* columns, const uint8_t* weights, uint32_t pairs,
+                      bool singleColumn);
+
+// One output row of the AVX2 variant, arguments as for ScaleYuy2RowSse2.
+void ScaleYuy2RowAvx2(uint8_t* dst, const uint8_t* upper, const uint8_t* lower, uint32_t g,
                       const ScalerColumn* columns, const uint8_t* weights, uint32_t pairs,
                       bool singleColumn);
 

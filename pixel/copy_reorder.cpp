@@ -106,7 +106,7 @@ void CopyRGB32(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcS
 
 void UYVYToYUY2(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcStride,
                 uint32_t width, int32_t height) {
-  PickKernel<PackedKernelFn>(UYVYToYUY2_SSE2, UYVYToYUY2_MMX, UYVYToYUY2_C)(
+  PickKernel<PackedKernelFn>(UYVYToYUY2_AVX2, UYVYToYUY2_SSE2, UYVYToYUY2_MMX, UYVYToYUY2_C)(
       dst, dstStride, src, srcStride, width, height);
 }
 
@@ -118,18 +118,19 @@ void YUY2ToUYVY(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t src
 
 void VYUYToYUY2(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcStride,
                 uint32_t width, int32_t height) {
-  VYUYToYUY2_C(dst, dstStride, src, srcStride, width, height);
+  PickKernel<PackedKernelFn>(VYUYToYUY2_AVX2, nullptr, nullptr, VYUYToYUY2_C)(
+      dst, dstStride, src, srcStride, width, height);
 }
 
 void YUY2ToVYUY(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcStride,
                 uint32_t width, int32_t height) {
-  PickKernel<PackedKernelFn>(YUY2ToVYUY_SSE2, YUY2ToVYUY_MMX, YUY2ToVYUY_C)(
+  PickKernel<PackedKernelFn>(YUY2ToVYUY_AVX2, YUY2ToVYUY_SSE2, YUY2ToVYUY_MMX, YUY2ToVYUY_C)(
       dst, dstStride, src, srcStride, width, height);
 }
 
 void YVYUToYUY2(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcStride,
                 uint32_t width, int32_t height) {
-  PickKernel<PackedKernelFn>(YVYUToYUY2_SSE2, YVYUToYUY2_MMX, YVYUToYUY2_C)(
+  PickKernel<PackedKernelFn>(YVYUToYUY2_AVX2, YVYUToYUY2_SSE2, YVYUToYUY2_MMX, YVYUToYUY2_C)(
       dst, dstStride, src, srcStride, width, height);
 }
 

@@ -1,6 +1,7 @@
 // Public entry points of the pixel-format kernels. Each reads the dispatch word set by
-// InitPixelKernels and runs its SSE2, MMX or portable implementation; before
-// initialisation every entry point runs the portable one.
+// InitPixelKernels and runs its SSE2, MMX or portable implementation, or its AVX2 one
+// where the word allows SSE2 and the extended word has AVX2; before initialisation every
+// entry point runs the portable one.
 //
 // Conventions: strides are signed byte distances between row starts and may exceed the
 // row; padding is never read as pixels nor written. Widths are pixel counts; packed

@@ -1,6 +1,6 @@
 // Variants of the planar 4:2:0 to packed 4:2:2 kernels and of the 4:2:0 image copy.
 // Every variant of one kernel has the signature of its entry point; suffix _C is
-// portable, _MMX and _SSE2 the SIMD ones. Included by the SIMD files, so it uses nothing
+// portable, _MMX, _SSE2 and _AVX2 the SIMD ones. Included by the SIMD files, so it uses nothing
 // from the C++ standard library.
 #pragma once
 
@@ -22,15 +22,19 @@ using CopyI420Fn = void (*)(uint8_t* dstY, uint8_t* dstU, uint8_t* dstV, int32_t
 KESTREL_PLANAR_VARIANT(I420ToYUY2_C);
 KESTREL_PLANAR_VARIANT(I420ToYUY2_MMX);
 KESTREL_PLANAR_VARIANT(I420ToYUY2_SSE2);
+KESTREL_PLANAR_VARIANT(I420ToYUY2_AVX2);
 KESTREL_PLANAR_VARIANT(I420ToYVYU_C);
 KESTREL_PLANAR_VARIANT(I420ToYVYU_MMX);
 KESTREL_PLANAR_VARIANT(I420ToYVYU_SSE2);
+KESTREL_PLANAR_VARIANT(I420ToYVYU_AVX2);
 KESTREL_PLANAR_VARIANT(I420ToUYVY_C);
 KESTREL_PLANAR_VARIANT(I420ToUYVY_MMX);
 KESTREL_PLANAR_VARIANT(I420ToUYVY_SSE2);
+KESTREL_PLANAR_VARIANT(I420ToUYVY_AVX2);
 KESTREL_PLANAR_VARIANT(I420ToVYUY_C);
 KESTREL_PLANAR_VARIANT(I420ToVYUY_MMX);
 KESTREL_PLANAR_VARIANT(I420ToVYUY_SSE2);
+KESTREL_PLANAR_VARIANT(I420ToVYUY_AVX2);
 
 #undef KESTREL_PLANAR_VARIANT
 

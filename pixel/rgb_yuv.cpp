@@ -112,6 +112,10 @@ void RGB32ToI420RowPair_C(uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v, cons
                           const uint8_t* s1, uint32_t pairs) {
   PlanarRowPair<kRgb32>(y0, y1, u, v, s0, s1, pairs);
 }
+void RGB24ToYUY2Row_C(uint8_t* dst, const uint8_t* src, uint32_t pairs) {
+  PackedRow<kRgb24, kYUY2>(dst, src, pairs);
+}
+
 void RGB24ToI420RowPair_C(uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v, const uint8_t* s0,
                           const uint8_t* s1, uint32_t pairs) {
   PlanarRowPair<kRgb24>(y0, y1, u, v, s0, s1, pairs);
@@ -141,9 +145,12 @@ void RGB565ToI420_C(KESTREL_PLANAR_ARGS) { ToPlanar<kRgb565>(KESTREL_PLANAR_PASS
 // Entry points. RGB32ToYUY2 has no MMX variant: an MMX-only processor runs the portable one.
 
 void RGB32ToYUY2(KESTREL_PACKED_ARGS) {
-  PickKernel<RgbToPackedFn>(RGB32ToYUY2_SSE2, nullptr, RGB32ToYUY2_C)(KESTREL_PACKED_PASS);
+  PickKernel<RgbToPackedFn>(RGB32ToYUY2_AVX2, RGB32ToYUY2_SSE2, nullptr, RGB32ToYUY2_C)(KESTREL_PACKED_PASS);
 }
-void RGB24ToYUY2(KESTREL_PACKED_ARGS) { RGB24ToYUY2_C(KESTREL_PACKED_PASS); }
+// RGB24ToYUY2's SIMD variants give the portable bytes.
+void RGB24ToYUY2(KESTREL_PACKED_ARGS) {
+  PickKernel<RgbToPackedFn>(RGB24ToYUY2_AVX2, RGB24ToYUY2_SSE2, nullptr, RGB24ToYUY2_C)(KESTREL_PACKED_PASS);
+}
 void RGB555ToYUY2(KESTREL_PACKED_ARGS) { RGB555ToYUY2_C(KESTREL_PACKED_PASS); }
 void RGB565ToYUY2(KESTREL_PACKED_ARGS) { RGB565ToYUY2_C(KESTREL_PACKED_PASS); }
 void RGB32ToYVYU(KESTREL_PACKED_ARGS) { RGB32ToYVYU_C(KESTREL_PACKED_PASS); }
@@ -151,10 +158,10 @@ void RGB32ToUYVY(KESTREL_PACKED_ARGS) { RGB32ToUYVY_C(KESTREL_PACKED_PASS); }
 void RGB32ToVYUY(KESTREL_PACKED_ARGS) { RGB32ToVYUY_C(KESTREL_PACKED_PASS); }
 
 void RGB32ToI420(KESTREL_PLANAR_ARGS) {
-  PickKernel<RgbToPlanarFn>(RGB32ToI420_SSE2, RGB32ToI420_MMX, RGB32ToI420_C)(KESTREL_PLANAR_PASS);
+  PickKernel<RgbToPlanarFn>(RGB32ToI420_AVX2, RGB32ToI420_SSE2, RGB32ToI420_MMX, RGB32ToI420_C)(KESTREL_PLANAR_PASS);
 }
 void RGB24ToI420(KESTREL_PLANAR_ARGS) {
-  PickKernel<RgbToPlanarFn>(RGB24ToI420_SSE2, RGB24ToI420_MMX, RGB24ToI420_C)(KESTREL_PLANAR_PASS);
+  PickKernel<RgbToPlanarFn>(RGB24ToI420_AVX2, RGB24ToI420_SSE2, RGB24ToI420_MMX, RGB24ToI420_C)(KESTREL_PLANAR_PASS);
 }
 void RGB555ToI420(KESTREL_PLANAR_ARGS) { RGB555ToI420_C(KESTREL_PLANAR_PASS); }
 void RGB565ToI420(KESTREL_PLANAR_ARGS) { RGB565ToI420_C(KESTREL_PLANAR_PASS); }

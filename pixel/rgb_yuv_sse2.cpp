@@ -1,6 +1,6 @@
 // SSE2 RGB to YUV: RGB32 to YUY2 in blocks of 8 pixels with chroma from the truncated
-// average of each pair, and RGB32/RGB24 to I420 in blocks of 8 x 2 pixels with exactly
-// the portable arithmetic. The rest of a row goes to the portable code.
+// average of each pair; RGB24 to YUY2 in blocks of 8 pixels and RGB32/RGB24 to I420 in
+// blocks of 8 x 2 pixels with exactly the portable arithmetic. The rest of a row goes to the portable code.
 #include <emmintrin.h>
 #include <xmmintrin.h>
 
@@ -131,6 +131,14 @@ inline void I420Block(uint8_t* y0, uint8_t* y1, uint8_t* u, uint8_t* v, const ui
   Store4(v, _mm_packus_epi16(vv, vv));
 }
 
+// Eight pixels (a: pixels 0-3, b: 4-7) to four YUY2 macropixels with exactly the
+// portable arithmetic.
+inline __m128i ExactYUY2Block(Channels a, Channels b) {
+  const __m128i luma = Luma8(a, b);
+  const __m128i uv = Chroma(Gather(PairSum(a.br), PairSum(b.br)), Gather(PairSum(a.gx), PairSum(b.gx)), 9);
+  return _mm_packus_epi16(_mm_unpacklo_epi16(luma, uv), _mm_unpackhi_epi16(luma, uv));
+}
+
 template <bool Rgb24>
 void ToI420(uint8_t* y, uint8_t* u, uint8_t* v, int32_t yStride, int32_t chromaStride,
             const uint8_t* src, int32_t srcStride, uint32_t width, int32_t height) {
@@ -180,6 +188,17 @@ void RGB32ToYUY2_SSE2(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32
       s += 32;
     }
     RGB32ToYUY2Row_C(d, s, rest);
+  });
+}
+
+void RGB24ToYUY2_SSE2(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcStride,
+                      uint32_t width, int32_t height) {
+  const uint32_t blocks = width / 8;
+  const uint32_t rest = (width % 8) / 2;
+  WalkRows(dst, dstStride, src, srcStride, height, [=](uint8_t* d, const uint8_t* s) {
+    for (uint32_t k = 0; k < blocks; ++k, d += 16, s += 24)
+      Store(d, ExactYUY2Block(Split(Load4<true>(s, 0)), Split(Load4<true>(s, 4))));
+    RGB24ToYUY2Row_C(d, s, rest);
   });
 }
 

@@ -24,15 +24,17 @@ struct Variant {
   ScaleFn fn;
   uint32_t needs;  // SCALER_CPU_* flags the processor must have
   bool sse2Rule;
+  bool avx2 = false;  // runs only where ScalerHasAvx2()
 };
 
 std::vector<Variant> Variants() {
   std::vector<Variant> all = {{"portable", ScaleYuy2Portable, 0, false},
                               {"mmx", ScaleYuy2Mmx, SCALER_CPU_MMX, false},
-                              {"sse2", ScaleYuy2Sse2, SCALER_CPU_SSE2, true}},
+                              {"sse2", ScaleYuy2Sse2, SCALER_CPU_SSE2, true},
+                              {"avx2", ScaleYuy2Avx2, SCALER_CPU_SSE2, true, true}},
                        usable;
   for (const Variant& v : all)
-    if ((GetScalerCpuFlags() & v.needs) == v.needs) usable.push_back(v);
+    if ((GetScalerCpuFlags() & v.needs) == v.needs && (!v.avx2 || ScalerHasAvx2())) usable.push_back(v);
   return usable;
 }
 
@@ -304,8 +306,9 @@ TEST(ScaleYuy2, DispatchFollowsTheProcessorFlags) {
   Frame viaEntry(50, 60, 0, 16), viaVariant(50, 60, 0, 16);
   ScaleFrame(ScaleYuy2, src, viaEntry);
   const uint32_t flags = GetScalerCpuFlags();
-  ScaleFrame(flags & SCALER_CPU_SSE2 ? ScaleYuy2Sse2 : flags & SCALER_CPU_MMX ? ScaleYuy2Mmx : ScaleYuy2Portable, src,
-      viaVariant);
+  const ScaleFn sse2 = ScalerHasAvx2() ? ScaleYuy2Avx2 : ScaleYuy2Sse2;
+  ScaleFrame(flags & SCALER_CPU_SSE2 ? sse2 : flags & SCALER_CPU_MMX ? ScaleYuy2Mmx : ScaleYuy2Portable, src,
+             viaVariant);
   EXPECT_EQ(viaEntry.bytes, viaVariant.bytes);
 }
 

@@ -11,6 +11,7 @@
 #include "pixel/dispatch.h"
 #include "pixel/pixel_kernels.h"
 #include "tests/pixel/guarded_image.h"
+#include "tests/pixel/kernel_tiers.h"
 
 namespace {
 
@@ -23,7 +24,8 @@ struct Variant {
   uint32_t needs;  // feature bit the processor must have, 0 for portable
 };
 
-bool Supported(uint32_t needs) { return (ProbeCpuFeatures() & needs) == needs; }
+using test::ForceTier;
+using test::Supported;
 
 // Applies `perm` (out[j] = in[perm[j]]) to width/2 macropixels per row, reading the
 // source bottom-up for a negative height.
@@ -48,15 +50,19 @@ struct ReorderCase {
 std::vector<ReorderCase> ReorderCases() {
   return {
       {"UYVYToYUY2", {1, 0, 3, 2},
-       {{"portable", UYVYToYUY2_C, 0}, {"mmx", UYVYToYUY2_MMX, FEATURE_MMX}, {"sse2", UYVYToYUY2_SSE2, FEATURE_SSE2}},
+       {{"portable", UYVYToYUY2_C, 0}, {"mmx", UYVYToYUY2_MMX, FEATURE_MMX}, {"sse2", UYVYToYUY2_SSE2, FEATURE_SSE2},
+        {"avx2", UYVYToYUY2_AVX2, test::kTierAvx2}},
        UYVYToYUY2},
       {"YUY2ToUYVY", {1, 0, 3, 2}, {{"portable", UYVYToYUY2_C, 0}}, YUY2ToUYVY},
-      {"VYUYToYUY2", {1, 2, 3, 0}, {{"portable", VYUYToYUY2_C, 0}}, VYUYToYUY2},
+      {"VYUYToYUY2", {1, 2, 3, 0}, {{"portable", VYUYToYUY2_C, 0}, {"avx2", VYUYToYUY2_AVX2, test::kTierAvx2}},
+       VYUYToYUY2},
       {"YUY2ToVYUY", {3, 0, 1, 2},
-       {{"portable", YUY2ToVYUY_C, 0}, {"mmx", YUY2ToVYUY_MMX, FEATURE_MMX}, {"sse2", YUY2ToVYUY_SSE2, FEATURE_SSE2}},
+       {{"portable", YUY2ToVYUY_C, 0}, {"mmx", YUY2ToVYUY_MMX, FEATURE_MMX}, {"sse2", YUY2ToVYUY_SSE2, FEATURE_SSE2},
+        {"avx2", YUY2ToVYUY_AVX2, test::kTierAvx2}},
        YUY2ToVYUY},
       {"YVYUToYUY2", {0, 3, 2, 1},
-       {{"portable", YVYUToYUY2_C, 0}, {"mmx", YVYUToYUY2_MMX, FEATURE_MMX}, {"sse2", YVYUToYUY2_SSE2, FEATURE_SSE2}},
+       {{"portable", YVYUToYUY2_C, 0}, {"mmx", YVYUToYUY2_MMX, FEATURE_MMX}, {"sse2", YVYUToYUY2_SSE2, FEATURE_SSE2},
+        {"avx2", YVYUToYUY2_AVX2, test::kTierAvx2}},
        YVYUToYUY2},
       {"YUY2ToYVYU", {0, 3, 2, 1}, {{"portable", YVYUToYUY2_C, 0}}, YUY2ToYVYU},
   };
@@ -65,7 +71,7 @@ std::vector<ReorderCase> ReorderCases() {
 // Every variant and the entry point (under every dispatch word) match the reference
 // byte for byte over the whole destination allocation.
 TEST(PackedReorder, EveryVariantMatchesReferenceIncludingGuards) {
-  const uint32_t words[] = {0, FEATURE_MMX, FEATURE_MMX | FEATURE_SSE | FEATURE_SSE2};
+  const uint32_t words[] = {0, FEATURE_MMX, test::kTierSse2, test::kTierAvx2};
   uint32_t seed = 1;
   for (const ReorderCase& c : ReorderCases()) {
     for (uint32_t width : test::KernelTestWidths()) {
@@ -87,11 +93,11 @@ TEST(PackedReorder, EveryVariantMatchesReferenceIncludingGuards) {
           for (const Variant& v : c.variants)
             if (Supported(v.needs)) check(v.name, v.fn);
           for (uint32_t word : words) {
-            if (!Supported(word & (FEATURE_MMX | FEATURE_SSE2))) continue;
-            SetPixelDispatchWord(word);
+            if (!Supported(word)) continue;
+            ForceTier(word);
             check("entry@" + std::to_string(word), c.entryPoint);
           }
-          SetPixelDispatchWord(0);
+          ForceTier(0);
         }
       }
     }
@@ -196,16 +202,43 @@ TEST(Dispatch, RuleFallsThroughMissingVariants) {
   SetPixelDispatchWord(0);
 }
 
+// AVX2 is taken only where the dispatch word allows SSE2, and only when its tier is on.
+TEST(Dispatch, Avx2TierOnlyWhereTheWordAllowsSse2) {
+  using Fn = void (*)();
+  const Fn a = [] {}, s = [] {}, m = [] {}, p = [] {};
+  struct Row {
+    uint32_t word, extended;
+    Fn avx2, expected;
+  };
+  const Row rows[] = {
+      {FEATURE_MMX | FEATURE_SSE2, EXTENDED_AVX2, a, a},
+      {FEATURE_MMX | FEATURE_SSE2, 0, a, s},
+      {FEATURE_MMX | FEATURE_SSE2, EXTENDED_AVX2, nullptr, s},
+      {FEATURE_MMX, EXTENDED_AVX2, a, m},
+      {FEATURE_SSE, EXTENDED_AVX2, a, p},
+      {0, EXTENDED_AVX2, a, p},
+  };
+  for (const Row& r : rows) {
+    SetPixelDispatchWord(r.word);
+    SetPixelExtendedWord(r.extended);
+    EXPECT_EQ(PickKernel<Fn>(r.avx2, s, m, p), r.expected) << std::hex << r.word << " " << r.extended;
+  }
+  ForceTier(0);
+}
+
 TEST(Dispatch, InitialisationProbesOnceAndRepublishes) {
   ResetPixelKernelsForTest();
   EXPECT_EQ(PixelDispatchWord(), 0u);
+  EXPECT_EQ(PixelExtendedWord(), 0u);
   const uint32_t first = InitPixelKernels();
   EXPECT_EQ(first, ProbeCpuFeatures());
   EXPECT_EQ(first & ~kFeatureMask, 0u);
   EXPECT_EQ(PixelDispatchWord(), first);
-  SetPixelDispatchWord(0);
+  EXPECT_EQ(PixelExtendedWord(), ProbeExtendedFeatures());
+  ForceTier(0);
   EXPECT_EQ(InitPixelKernels(), first);  // from the cache, and published again
   EXPECT_EQ(PixelDispatchWord(), first);
+  EXPECT_EQ(PixelExtendedWord(), ProbeExtendedFeatures());
   EXPECT_EQ(DecodeCpuFeatures(0xFFFFFFFFu), 0x17808010u);
   EXPECT_EQ(DecodeCpuFeatures(0x0F8BFBFFu), 0x07808010u);  // a common leaf-1 EDX
   ResetPixelKernelsForTest();

@@ -12,13 +12,15 @@
 #include "pixel/pixel_kernels.h"
 #include "pixel/planar_packed.h"
 #include "tests/pixel/guarded_image.h"
+#include "tests/pixel/kernel_tiers.h"
 
 namespace {
 
 using test::FirstDifference;
 using test::GuardedImage;
 
-bool Supported(uint32_t needs) { return (ProbeCpuFeatures() & needs) == needs; }
+using test::ForceTier;
+using test::Supported;
 
 struct PlanarVariant {
   const char* name;
@@ -36,16 +38,20 @@ struct PlanarCase {
 std::vector<PlanarCase> PlanarCases() {
   return {
       {"I420ToYUY2", {0, 2, 1, 3},
-       {{"portable", I420ToYUY2_C, 0}, {"mmx", I420ToYUY2_MMX, FEATURE_MMX}, {"sse2", I420ToYUY2_SSE2, FEATURE_SSE2}},
+       {{"portable", I420ToYUY2_C, 0}, {"mmx", I420ToYUY2_MMX, FEATURE_MMX}, {"sse2", I420ToYUY2_SSE2, FEATURE_SSE2},
+        {"avx2", I420ToYUY2_AVX2, test::kTierAvx2}},
        I420ToYUY2},
       {"I420ToYVYU", {0, 2, 3, 1},
-       {{"portable", I420ToYVYU_C, 0}, {"mmx", I420ToYVYU_MMX, FEATURE_MMX}, {"sse2", I420ToYVYU_SSE2, FEATURE_SSE2}},
+       {{"portable", I420ToYVYU_C, 0}, {"mmx", I420ToYVYU_MMX, FEATURE_MMX}, {"sse2", I420ToYVYU_SSE2, FEATURE_SSE2},
+        {"avx2", I420ToYVYU_AVX2, test::kTierAvx2}},
        I420ToYVYU},
       {"I420ToUYVY", {1, 3, 0, 2},
-       {{"portable", I420ToUYVY_C, 0}, {"mmx", I420ToUYVY_MMX, FEATURE_MMX}, {"sse2", I420ToUYVY_SSE2, FEATURE_SSE2}},
+       {{"portable", I420ToUYVY_C, 0}, {"mmx", I420ToUYVY_MMX, FEATURE_MMX}, {"sse2", I420ToUYVY_SSE2, FEATURE_SSE2},
+        {"avx2", I420ToUYVY_AVX2, test::kTierAvx2}},
        I420ToUYVY},
       {"I420ToVYUY", {1, 3, 2, 0},
-       {{"portable", I420ToVYUY_C, 0}, {"mmx", I420ToVYUY_MMX, FEATURE_MMX}, {"sse2", I420ToVYUY_SSE2, FEATURE_SSE2}},
+       {{"portable", I420ToVYUY_C, 0}, {"mmx", I420ToVYUY_MMX, FEATURE_MMX}, {"sse2", I420ToVYUY_SSE2, FEATURE_SSE2},
+        {"avx2", I420ToVYUY_AVX2, test::kTierAvx2}},
        I420ToVYUY},
   };
 }
@@ -76,7 +82,7 @@ struct Planes {
 };
 
 TEST(PlanarToPacked, EveryVariantMatchesReferenceIncludingGuards) {
-  const uint32_t words[] = {0, FEATURE_MMX, FEATURE_MMX | FEATURE_SSE | FEATURE_SSE2};
+  const uint32_t words[] = {0, FEATURE_MMX, test::kTierSse2, test::kTierAvx2};
   uint32_t seed = 500;
   for (const PlanarCase& c : PlanarCases()) {
     for (uint32_t width : test::KernelTestWidths()) {
@@ -98,11 +104,11 @@ TEST(PlanarToPacked, EveryVariantMatchesReferenceIncludingGuards) {
           for (const PlanarVariant& v : c.variants)
             if (Supported(v.needs)) check(v.name, v.fn);
           for (uint32_t word : words) {
-            if (!Supported(word & (FEATURE_MMX | FEATURE_SSE2))) continue;
-            SetPixelDispatchWord(word);
+            if (!Supported(word)) continue;
+            ForceTier(word);
             check("entry@" + std::to_string(word), c.entryPoint);
           }
-          SetPixelDispatchWord(0);
+          ForceTier(0);
         }
       }
     }

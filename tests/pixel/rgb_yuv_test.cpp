@@ -13,13 +13,15 @@
 #include "pixel/pixel_kernels.h"
 #include "pixel/rgb_yuv.h"
 #include "tests/pixel/guarded_image.h"
+#include "tests/pixel/kernel_tiers.h"
 
 namespace {
 
 using test::FirstDifference;
 using test::GuardedImage;
 
-bool Supported(uint32_t needs) { return (ProbeCpuFeatures() & needs) == needs; }
+using test::ForceTier;
+using test::Supported;
 
 enum class In { kRgb32, kRgb24, kRgb555, kRgb565 };
 
@@ -126,13 +128,50 @@ TEST(RgbToPacked, PortableKernelsMatchReferenceIncludingGuards) {
   }
 }
 
-// The SSE2 variant differs from the portable one exactly by averaged chroma on the pairs
-// of whole 8-pixel blocks; the tail and every luma byte match the portable arithmetic.
+// RGB24ToYUY2's SIMD variants, and the entry point on every tier, give the portable bytes.
+TEST(RgbToPacked, Rgb24ToYuy2SimdVariantsMatchReferenceIncludingGuards) {
+  struct Case {
+    const char* name;
+    RgbToPackedFn fn;
+    uint32_t needs, word;
+  };
+  const Case cases[] = {
+      {"RGB24ToYUY2_SSE2", RGB24ToYUY2_SSE2, FEATURE_SSE2, 0},
+      {"RGB24ToYUY2_AVX2", RGB24ToYUY2_AVX2, test::kTierAvx2, 0},
+      {"RGB24ToYUY2@mmx", RGB24ToYUY2, FEATURE_MMX, FEATURE_MMX},
+      {"RGB24ToYUY2@sse2", RGB24ToYUY2, test::kTierSse2, test::kTierSse2},
+      {"RGB24ToYUY2@avx2", RGB24ToYUY2, test::kTierAvx2, test::kTierAvx2},
+  };
+  uint32_t seed = 11000;
+  for (const Case& c : cases) {
+    if (!Supported(c.needs)) continue;
+    for (uint32_t width : RgbWidths()) {
+      for (int32_t height : test::KernelTestHeights()) {
+        seed += 2;
+        const size_t rows = static_cast<size_t>(std::abs(height));
+        const GuardedImage src(width * 3, rows, 7, seed, 1);
+        const size_t outBytes = ((width + 1) / 2) * 4;
+        GuardedImage expected(outBytes, rows, 5, seed + 1, 3);
+        ReferencePacked(expected, src, In::kRgb24, width, height, {0, 2, 1, 3});
+        GuardedImage dst(outBytes, rows, 5, seed + 1, 3);
+        ForceTier(c.word);
+        c.fn(dst.data(), dst.stride(), src.data(), src.stride(), width, height);
+        ForceTier(0);
+        ASSERT_EQ(FirstDifference(dst.bytes(), expected.bytes()), -1)
+            << c.name << " width " << width << " height " << height;
+      }
+    }
+  }
+}
+
+// The SSE2 variant (and the AVX2 one, byte for byte) differs from the portable one exactly
+// by averaged chroma on the pairs of whole 8-pixel blocks; the tail and every luma byte
+// match the portable arithmetic.
 TEST(RgbToPacked, Rgb32ToYuy2Sse2DiffersOnlyByAveragedChromaInWholeBlocks) {
   if (!Supported(FEATURE_SSE2)) return;
   uint32_t seed = 12000;
   size_t differing = 0, oddSumPairs = 0;
-  const uint32_t words[] = {FEATURE_MMX | FEATURE_SSE2, FEATURE_SSE2};
+  const uint32_t words[] = {FEATURE_MMX | FEATURE_SSE2, FEATURE_SSE2, test::kTierAvx2};
   for (uint32_t width : RgbWidths()) {
     for (int32_t height : test::KernelTestHeights()) {
       seed += 2;
@@ -146,13 +185,19 @@ TEST(RgbToPacked, Rgb32ToYuy2Sse2DiffersOnlyByAveragedChromaInWholeBlocks) {
       RGB32ToYUY2_SSE2(dst.data(), dst.stride(), src.data(), src.stride(), width, height);
       ASSERT_EQ(FirstDifference(dst.bytes(), expected.bytes()), -1) << "width " << width << " height " << height;
       ASSERT_EQ(src.bytes(), before);
+      if (Supported(test::kTierAvx2)) {
+        GuardedImage wide(outBytes, rows, 4, seed + 1, 2);
+        RGB32ToYUY2_AVX2(wide.data(), wide.stride(), src.data(), src.stride(), width, height);
+        ASSERT_EQ(FirstDifference(wide.bytes(), expected.bytes()), -1) << "avx2 width " << width << " height " << height;
+      }
       for (uint32_t word : words) {
-        SetPixelDispatchWord(word);
+        if (!Supported(word)) continue;
+        ForceTier(word);
         GuardedImage viaEntry(outBytes, rows, 4, seed + 1, 2);
         RGB32ToYUY2(viaEntry.data(), viaEntry.stride(), src.data(), src.stride(), width, height);
         ASSERT_EQ(FirstDifference(viaEntry.bytes(), expected.bytes()), -1) << "entry width " << width;
       }
-      SetPixelDispatchWord(0);
+      ForceTier(0);
       // Compared with the portable result: only chroma of block pairs with odd sums, by 1.
       RGB32ToYUY2_C(portable.data(), portable.stride(), src.data(), src.stride(), width, height);
       // Without SSE2 (not initialised, or MMX only) the entry point gives the portable result.
@@ -222,11 +267,15 @@ TEST(RgbToPlanar, EveryVariantMatchesReferenceIncludingGuards) {
       {"RGB32ToI420_SSE2", In::kRgb32, RGB32ToI420_SSE2, FEATURE_SSE2, 0},
       {"RGB32ToI420@mmx", In::kRgb32, RGB32ToI420, FEATURE_MMX, FEATURE_MMX},
       {"RGB32ToI420@sse2", In::kRgb32, RGB32ToI420, sse2, sse2},
+      {"RGB32ToI420_AVX2", In::kRgb32, RGB32ToI420_AVX2, test::kTierAvx2, 0},
+      {"RGB32ToI420@avx2", In::kRgb32, RGB32ToI420, test::kTierAvx2, test::kTierAvx2},
       {"RGB24ToI420_C", In::kRgb24, RGB24ToI420_C, 0, 0},
       {"RGB24ToI420_MMX", In::kRgb24, RGB24ToI420_MMX, FEATURE_MMX, 0},
       {"RGB24ToI420_SSE2", In::kRgb24, RGB24ToI420_SSE2, FEATURE_SSE2, 0},
       {"RGB24ToI420@mmx", In::kRgb24, RGB24ToI420, FEATURE_MMX, FEATURE_MMX},
       {"RGB24ToI420@sse2", In::kRgb24, RGB24ToI420, sse2, sse2},
+      {"RGB24ToI420_AVX2", In::kRgb24, RGB24ToI420_AVX2, test::kTierAvx2, 0},
+      {"RGB24ToI420@avx2", In::kRgb24, RGB24ToI420, test::kTierAvx2, test::kTierAvx2},
       {"RGB555ToI420", In::kRgb555, RGB555ToI420, 0, 0},
       {"RGB565ToI420", In::kRgb565, RGB565ToI420, 0, 0},
   };
@@ -242,9 +291,9 @@ TEST(RgbToPlanar, EveryVariantMatchesReferenceIncludingGuards) {
         GuardedImage ey(width, rows, 3, seed + 1), eu(cw, crows, 2, seed + 2, 1), ev(cw, crows, 2, seed + 3, 3);
         GuardedImage y(width, rows, 3, seed + 1), u(cw, crows, 2, seed + 2, 1), v(cw, crows, 2, seed + 3, 3);
         ReferencePlanar(ey, eu, ev, src, c.in, width, height);
-        SetPixelDispatchWord(c.word);
+        ForceTier(c.word);
         c.fn(y.data(), u.data(), v.data(), y.stride(), u.stride(), src.data(), src.stride(), width, height);
-        SetPixelDispatchWord(0);
+        ForceTier(0);
         ASSERT_EQ(FirstDifference(y.bytes(), ey.bytes()), -1) << c.name << " Y width " << width << " height " << height;
         ASSERT_EQ(FirstDifference(u.bytes(), eu.bytes()), -1) << c.name << " U width " << width << " height " << height;
         ASSERT_EQ(FirstDifference(v.bytes(), ev.bytes()), -1) << c.name << " V width " << width << " height " << height;
