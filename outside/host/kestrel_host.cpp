@@ -11,13 +11,12 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "graph/rend_graph_api.h"
 #include "outside/filters/test_pattern.h"
+#include "outside/host/host_options.h"
 #include "outside/vcam/oru_vcapture.h"
 #include "platform/console.h"
 #include "platform/device_signals.h"
@@ -28,102 +27,10 @@
 
 namespace {
 
-constexpr char kUsage[] =
-    "usage: kestrel-host [options]\n"
-    "Loads Kestrel.dll, creates and initialises its render graph and runs until Ctrl-C, SIGTERM,\n"
-    "the quit event or the end of --seconds; then uninitialises and releases it.\n"
-    "  --seconds N        stop after N seconds (default: run until stopped)\n"
-    "  --quit-event NAME  also stop when the named event NAME is set\n"
-    "  --ready-event NAME set the named event NAME once Initialize succeeded\n"
-    "  --open WxH         play the consumer: open the virtual camera at W x H (needs the\n"
-    "                     virtual-camera stand-in)\n"
-    "  --clip FILE        keep every delivered frame in the Y4M clip FILE (stand-in)\n"
-    "  --png FILE         write the last delivered frame as a PNG at the end (stand-in)\n"
-    "  --frames FILE      one line per delivered frame: index, camera frame number, arrival and\n"
-    "                     capture-to-delivery latency in ms\n"
-    "  --clients DIR      read the clients' status files (oruclient --status-file) in DIR\n"
-    "  --summary FILE     also write the end-of-run summary to FILE\n"
-    "  --log FILE         also write the status lines and the summary to FILE\n"
-    "  --help             this text\n"
-    "Once a second a status line shows the frames captured and delivered per second, frames\n"
-    "dropped, the capture format and size, the size asked for, the capture-to-delivery latency\n"
-    "(median/99th percentile), the work mode and each client's key and frames; on a terminal\n"
-    "the line is rewritten in place. Device notifications: on Linux SIGUSR1 passes a device\n"
-    "arrival (2027) and SIGUSR2 a removal (2028) to NotifyDeviceChange.\n"
-    "Exit codes: 0 after a clean stop; 1 bad command line; 2 Kestrel.dll missing; 3 an export\n"
-    "missing; 4 no render graph; 5 Initialize failed; 6 a stand-in feature asked for is missing.\n";
-
 using Clock = std::chrono::steady_clock;
 
 int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
-
-struct Options {
-  uint32_t seconds = 0;
-  std::string quitEvent, readyEvent, clip, png, frames, clients, summary, log;
-  uint32_t openWidth = 0, openHeight = 0;
-};
-
-std::optional<uint32_t> ParseNumber(std::string_view text) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string_view::npos)
-    return std::nullopt;
-  return static_cast<uint32_t>(std::strtoul(std::string(text).c_str(), nullptr, 10));
-}
-
-// "WxH", each 2..8192.
-bool ParseSize(std::string_view text, uint32_t* w, uint32_t* h) {
-  const size_t x = text.find('x');
-  if (x == std::string_view::npos) return false;
-  const auto a = ParseNumber(text.substr(0, x)), b = ParseNumber(text.substr(x + 1));
-  if (!a || !b || *a < 2 || *b < 2 || *a > 8192 || *b > 8192) return false;
-  *w = *a;
-  *h = *b;
-  return true;
-}
-
-// 0 to run, 1 after --help, 2 for a bad command line (with a message).
-int ParseOptions(int argc, char** argv, Options* o) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 1;
-    }
-    if (i + 1 >= argc) {
-      std::fprintf(stderr, "kestrel-host: %s needs a value (see --help)\n", argv[i]);
-      return 2;
-    }
-    const std::string_view v = argv[++i];
-    bool ok = true;
-    if (a == "--seconds") {
-      const auto n = ParseNumber(v);
-      ok = n.has_value();
-      if (n) o->seconds = *n;
-    } else if (a == "--open") {
-      ok = ParseSize(v, &o->openWidth, &o->openHeight);
-    } else {
-      std::string* text = a == "--quit-event"    ? &o->quitEvent
-                          : a == "--ready-event" ? &o->readyEvent
-                          : a == "--clip"     ? &o->clip
-                          : a == "--png"      ? &o->png
-                          : a == "--frames"   ? &o->frames
-                          : a == "--clients"  ? &o->clients
-                          : a == "--summary"  ? &o->summary
-                          : a == "--log"      ? &o->log
-                                              : nullptr;
-      if (!text) {
-        std::fprintf(stderr, "kestrel-host: unknown option %s (see --help)\n", argv[i - 1]);
-        return 2;
-      }
-      *text = v;
-    }
-    if (!ok) {
-      std::fprintf(stderr, "kestrel-host: bad value for %s: %s\n", argv[i - 1], argv[i]);
-      return 2;
-    }
-  }
-  return 0;
 }
 
 // The stand-in controls of the virtual-camera library, when it is the stand-in.
@@ -454,58 +361,78 @@ class StatusBoard {
   std::vector<ClientState> clients_;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options o;
-  const int parsed = ParseOptions(argc, argv, &o);
-  if (parsed == 1) return 0;
-  if (parsed == 2) return 1;
-
+// The events the host waits on: a stop request (Ctrl-C, SIGTERM), device signals and the
+// named quit event when one was asked for.
+struct HostEvents {
   platform::Event stop = platform::Event::CreateLocal(true, false);
   platform::Event devices = platform::Event::CreateLocal(false, false);
-  if (!stop.valid() || !devices.valid() || !platform::SetStopRequestEvent(stop)) {
+  platform::Event quit;
+  bool watchingDevices = false;
+};
+
+// 0, or the exit code after a message.
+int InstallEvents(const Options& o, HostEvents* e) {
+  if (!e->stop.valid() || !e->devices.valid() || !platform::SetStopRequestEvent(e->stop)) {
     std::fprintf(stderr, "kestrel-host: cannot install the stop handler\n");
     return 1;
   }
-  const bool watchingDevices = platform::WatchDeviceSignals(devices);
-  platform::Event quit;
+  e->watchingDevices = platform::WatchDeviceSignals(e->devices);
   if (!o.quitEvent.empty()) {
-    quit = platform::Event::CreateNamed(platform::Utf8ToUtf16(o.quitEvent).c_str(), true, false);
-    if (!quit.valid()) {
+    e->quit = platform::Event::CreateNamed(platform::Utf8ToUtf16(o.quitEvent).c_str(), true, false);
+    if (!e->quit.valid()) {
       std::fprintf(stderr, "kestrel-host: cannot create the quit event %s\n", o.quitEvent.c_str());
       return 1;
     }
   }
+  return 0;
+}
 
-  platform::UniqueModule kestrel(platform::LoadModule("Kestrel.dll"));
-  if (!kestrel) {
+struct KestrelLibrary {
+  platform::UniqueModule module;
+  CreatRendGraphFn create = nullptr;
+  ReleaseRendGraphFn release = nullptr;
+};
+
+// 0, or the exit code after a message.
+int LoadKestrel(KestrelLibrary* k) {
+  k->module.reset(platform::LoadModule("Kestrel.dll"));
+  if (!k->module) {
     std::fprintf(stderr, "kestrel-host: cannot load Kestrel.dll (%s)\n",
                  platform::kModuleNamesMapped ? "libKestrel.so beside this program or on the library path"
                                               : "beside this program or on the DLL search path");
     return 2;
   }
-  CreatRendGraphFn create = nullptr;
-  ReleaseRendGraphFn release = nullptr;
-  if (!platform::BindModuleSymbol(kestrel.get(), "CreatRendGraph", &create) ||
-      !platform::BindModuleSymbol(kestrel.get(), "ReleaseRendGraph", &release)) {
-    std::fprintf(stderr, "kestrel-host: Kestrel.dll lacks %s\n", create ? "ReleaseRendGraph" : "CreatRendGraph");
+  if (!platform::BindModuleSymbol(k->module.get(), "CreatRendGraph", &k->create) ||
+      !platform::BindModuleSymbol(k->module.get(), "ReleaseRendGraph", &k->release)) {
+    std::fprintf(stderr, "kestrel-host: Kestrel.dll lacks %s\n", k->create ? "ReleaseRendGraph" : "CreatRendGraph");
     return 3;
   }
+  return 0;
+}
 
-  // The stand-ins, when they are what the library drives: figures and the consumer's side.
+// The stand-ins, when they are what the library drives: figures and the consumer's side.
+struct StandIns {
   VcamControls vcam;
-  const bool standIn = vcam.Load();
+  bool standIn = false;
+  CameraControls camera;
+  bool haveCamera = false;
+  Deliveries deliveries;
+};
+
+// Loads the stand-ins' controls, opens the frame log and the clip, and asks for the consumer's
+// size; 0, or the exit code after a message.
+int PrepareStandIns(const Options& o, StandIns* s) {
+  VcamControls& vcam = s->vcam;
+  Deliveries& deliveries = s->deliveries;
+  s->standIn = vcam.Load();
   const bool wantsStandIn = o.openWidth != 0 || !o.clip.empty() || !o.png.empty() || !o.frames.empty();
-  if (wantsStandIn && !standIn) {
+  if (wantsStandIn && !s->standIn) {
     std::fprintf(stderr, "kestrel-host: --open, --clip, --png and --frames need the virtual-camera stand-in "
                          "(OruVCapture.dll with its OruStandIn_ controls)\n");
     return 6;
   }
-  CameraControls camera;
-  const bool haveCamera = camera.Load();
-  Deliveries deliveries;
-  deliveries.camera = haveCamera ? &camera : nullptr;
+  s->haveCamera = s->camera.Load();
+  deliveries.camera = s->haveCamera ? &s->camera : nullptr;
   deliveries.startNs = NowNs();
   if (!o.frames.empty()) {
     deliveries.framesLog = std::fopen(o.frames.c_str(), "w");
@@ -515,7 +442,7 @@ int main(int argc, char** argv) {
     }
     std::fputs("# index frame_number arrival_ms latency_ms\n", deliveries.framesLog);
   }
-  if (standIn) {
+  if (s->standIn) {
     vcam.setListener(&OnFrame, &deliveries);
     if (!o.clip.empty() && vcam.startClip(o.clip.c_str()) != 1) {
       std::fprintf(stderr, "kestrel-host: cannot write %s\n", o.clip.c_str());
@@ -524,17 +451,21 @@ int main(int argc, char** argv) {
     // Asked for before the library starts: its first resolution poll opens the camera.
     if (o.openWidth) vcam.consumerOpen(o.openWidth, o.openHeight, 0);
   }
+  return 0;
+}
 
-  IRendGraph* graph = nullptr;
-  if (create(&graph) != 1 || graph == nullptr) {
+// Creates and initialises the render graph, then sets the ready event; 0, or the exit code
+// after a message.
+int StartGraph(const Options& o, const KestrelLibrary& k, IRendGraph** graph) {
+  if (k.create(graph) != 1 || *graph == nullptr) {
     std::fprintf(stderr, "kestrel-host: CreatRendGraph gave no render graph\n");
     return 4;
   }
-  if (graph->Initialize(0) != 1) {
+  if ((*graph)->Initialize(0) != 1) {
     std::fprintf(stderr, "kestrel-host: Initialize failed (is OruVCapture.dll there? see c:\\QuillonVCapture.log "
                          "with the Log switch on)\n");
-    graph->Uninitialize();
-    release(&graph);
+    (*graph)->Uninitialize();
+    k.release(graph);
     return 5;
   }
   if (!o.readyEvent.empty()) {
@@ -542,23 +473,17 @@ int main(int argc, char** argv) {
         platform::Event::CreateNamed(platform::Utf8ToUtf16(o.readyEvent).c_str(), true, false);
     ready.Set();
   }
-  std::printf("kestrel-host: running%s%s\n", o.seconds ? (" for " + std::to_string(o.seconds) + " s").c_str() : "",
-              watchingDevices ? "; SIGUSR1 device arrival, SIGUSR2 removal" : "");
-  std::fflush(stdout);
+  return 0;
+}
 
-  std::FILE* log = nullptr;
-  if (!o.log.empty() && (log = std::fopen(o.log.c_str(), "w")) == nullptr) {
-    std::fprintf(stderr, "kestrel-host: cannot write %s\n", o.log.c_str());
-    graph->Uninitialize();
-    release(&graph);
-    return 1;
-  }
-  StatusBoard board(standIn ? &vcam : nullptr, haveCamera ? &camera : nullptr, &deliveries, o.clients, log);
+// Ticks the status board once a second and passes device signals on until a stop request,
+// the quit event or the end of --seconds.
+void RunUntilStopped(const Options& o, const HostEvents& e, IRendGraph* graph, StatusBoard* board) {
   const auto start = Clock::now();
   const auto end = start + std::chrono::seconds(o.seconds);
   auto nextTick = start + std::chrono::seconds(1);
-  const platform::Event* waits[] = {&stop, &devices, &quit};
-  const uint32_t waitCount = quit.valid() ? 3 : 2;
+  const platform::Event* waits[] = {&e.stop, &e.devices, &e.quit};
+  const uint32_t waitCount = e.quit.valid() ? 3 : 2;
   for (;;) {
     const auto now = Clock::now();
     if (o.seconds && now >= end) break;
@@ -577,36 +502,33 @@ int main(int argc, char** argv) {
       break;
     }
     if (Clock::now() >= nextTick) {
-      board.Tick();
+      board->Tick();
       nextTick += std::chrono::seconds(1);
     }
   }
-  board.EndLine();
+  board->EndLine();
+}
 
-  // The consumer leaves first, so the clients' counts stand still and reach their status
-  // files (each writes its own every 250 ms) before the figures are taken.
-  if (standIn && o.openWidth) {
-    const uint32_t idle = vcam.countCalls("OruVCapSetWorkMode(0)");
-    vcam.consumerClose();
-    vcam.waitForCall("OruVCapSetWorkMode(0)", idle + 1, 5000);
-    if (!o.clients.empty()) platform::Event::CreateLocal(true, false).Wait(600);
-  }
-  board.Finish();
-
-  graph->Uninitialize();
-  release(&graph);
+// Stops the clip, writes the PNG and closes the frame log; 0, or 6 when no PNG was written.
+int FinishStandIns(const Options& o, StandIns* s) {
   int result = 0;
-  if (standIn) {
-    vcam.setListener(nullptr, nullptr);
-    if (!o.clip.empty()) vcam.stopClip();
-    if (!o.png.empty() && vcam.writePng(o.png.c_str()) != 1) {
+  if (s->standIn) {
+    s->vcam.setListener(nullptr, nullptr);
+    if (!o.clip.empty()) s->vcam.stopClip();
+    if (!o.png.empty() && s->vcam.writePng(o.png.c_str()) != 1) {
       std::fprintf(stderr, "kestrel-host: no PNG written to %s (no frame, or no PNG support in this build)\n",
                    o.png.c_str());
       result = 6;
     }
   }
-  if (deliveries.framesLog) std::fclose(deliveries.framesLog);
-  const std::string summary = board.Summary();
+  if (s->deliveries.framesLog) std::fclose(s->deliveries.framesLog);
+  return result;
+}
+
+// Prints the summary and writes it to the log (closing it) and the --summary file; false when
+// that file could not be written.
+bool WriteSummary(const Options& o, const std::string& summary, std::FILE* log) {
+  bool ok = true;
   std::fputs(summary.c_str(), stdout);
   if (log) {
     std::fputs(summary.c_str(), log);
@@ -616,9 +538,58 @@ int main(int argc, char** argv) {
     std::FILE* f = std::fopen(o.summary.c_str(), "w");
     if (!f || std::fputs(summary.c_str(), f) < 0) {
       std::fprintf(stderr, "kestrel-host: cannot write %s\n", o.summary.c_str());
-      result = 1;
+      ok = false;
     }
     if (f) std::fclose(f);
   }
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  const int parsed = ParseOptions(argc, argv, &o);
+  if (parsed == 1) return 0;
+  if (parsed == 2) return 1;
+
+  HostEvents events;
+  if (const int failed = InstallEvents(o, &events)) return failed;
+  KestrelLibrary kestrel;
+  if (const int failed = LoadKestrel(&kestrel)) return failed;
+  StandIns standIns;
+  if (const int failed = PrepareStandIns(o, &standIns)) return failed;
+  IRendGraph* graph = nullptr;
+  if (const int failed = StartGraph(o, kestrel, &graph)) return failed;
+  std::printf("kestrel-host: running%s%s\n", o.seconds ? (" for " + std::to_string(o.seconds) + " s").c_str() : "",
+              events.watchingDevices ? "; SIGUSR1 device arrival, SIGUSR2 removal" : "");
+  std::fflush(stdout);
+
+  std::FILE* log = nullptr;
+  if (!o.log.empty() && (log = std::fopen(o.log.c_str(), "w")) == nullptr) {
+    std::fprintf(stderr, "kestrel-host: cannot write %s\n", o.log.c_str());
+    graph->Uninitialize();
+    kestrel.release(&graph);
+    return 1;
+  }
+  VcamControls& vcam = standIns.vcam;
+  StatusBoard board(standIns.standIn ? &vcam : nullptr, standIns.haveCamera ? &standIns.camera : nullptr,
+                    &standIns.deliveries, o.clients, log);
+  RunUntilStopped(o, events, graph, &board);
+
+  // The consumer leaves first, so the clients' counts stand still and reach their status
+  // files (each writes its own every 250 ms) before the figures are taken.
+  if (standIns.standIn && o.openWidth) {
+    const uint32_t idle = vcam.countCalls("OruVCapSetWorkMode(0)");
+    vcam.consumerClose();
+    vcam.waitForCall("OruVCapSetWorkMode(0)", idle + 1, 5000);
+    if (!o.clients.empty()) platform::Event::CreateLocal(true, false).Wait(600);
+  }
+  board.Finish();
+
+  graph->Uninitialize();
+  kestrel.release(&graph);
+  int result = FinishStandIns(o, &standIns);
+  if (!WriteSummary(o, board.Summary(), log)) result = 1;
   return result;
 }
