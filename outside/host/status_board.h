@@ -11,6 +11,7 @@
 
 using Clock = std::chrono::steady_clock;
 
+// A client, as its status file last read.
 struct ClientState {
   std::string file, key, effect, state;
   bool silent = false;  // still "running" by its file, which has not changed for over a second
@@ -23,6 +24,7 @@ class StatusBoard {
   StatusBoard(VcamControls* vcam, CameraControls* camera, Deliveries* deliveries, std::string clientsDir,
               std::FILE* log);
 
+  // Prints and logs the figures of the last second; on a terminal the line is rewritten.
   void Tick();
 
   // Takes the figures for the summary, while the library still runs.
