@@ -8,9 +8,11 @@
 
 #include "media/jpeg/jpeg_codec.h"
 #include "outside/filters/camera_config.h"
+#include "outside/filters/capability_type.h"
 #include "outside/filters/filter_kit.h"
 #include "outside/filters/record.h"
 #include "outside/filters/stand_ins.h"
+#include "outside/filters/tuner_pin.h"
 #include "platform/event.h"
 #include "platform/exception_guard.h"
 #include "platform/thread.h"
@@ -23,99 +25,10 @@ constexpr GUID kPinCategoryCapture = {0xFB6C4281, 0x0353, 0x11D1, {0x90, 0x5F, 0
 constexpr GUID kPinCategoryPreview = {0xFB6C4282, 0x0353, 0x11D1, {0x90, 0x5F, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}};
 constexpr GUID kPropSetPin = {0x9B00F101, 0x1567, 0x11D1, {0xB3, 0xF1, 0x00, 0xAA, 0x00, 0x37, 0x61, 0xC5}};
 constexpr DWORD kPropertyPinCategory = 0;  // AMPROPERTY_PIN_CATEGORY
-// kPropSetUnsupported, kPropIdUnsupported and kTunerNoSignal, by value (the Linux
-// names of the media layer lack them).
+// kPropSetUnsupported and kPropIdUnsupported, by value (the Linux names of the media
+// layer lack them).
 constexpr HRESULT kPropSetUnsupported = static_cast<HRESULT>(0x80070492);
 constexpr HRESULT kPropIdUnsupported = static_cast<HRESULT>(0x80070490);
-constexpr LONG kTunerNoSignal = 0;
-
-std::string Describe(const Capability& cap) {
-  return std::string(SubtypeName(cap.subtype)) + " " + std::to_string(cap.width) + "x" +
-         std::to_string(cap.height) + " " + std::to_string(cap.interval);
-}
-
-// The media type of a capability.
-HRESULT BuildType(const Capability& cap, AM_MEDIA_TYPE* type) {
-  std::memset(type, 0, sizeof(*type));
-  BITMAPINFOHEADER header{};
-  header.biSize = sizeof(BITMAPINFOHEADER);
-  header.biWidth = static_cast<LONG>(cap.width);
-  header.biHeight = static_cast<LONG>(cap.height);
-  header.biPlanes = 1;
-  header.biBitCount = SubtypeBitCount(cap.subtype);
-  header.biCompression = SubtypeCompression(cap.subtype);
-  header.biSizeImage = FrameBytes(cap.subtype, cap.width, cap.height);
-  const DWORD bitRate = static_cast<DWORD>(
-      static_cast<uint64_t>(header.biSizeImage) * 8 * 10000000 / static_cast<uint64_t>(cap.interval));
-  ULONG size;
-  if (cap.format == FormatKind::VideoInfo2) {
-    size = sizeof(VIDEOINFOHEADER2);
-  } else {
-    size = sizeof(VIDEOINFOHEADER);
-  }
-  auto* block = static_cast<BYTE*>(CoTaskMemAlloc(size));
-  if (!block) return E_OUTOFMEMORY;
-  std::memset(block, 0, size);
-  if (cap.format == FormatKind::VideoInfo2) {
-    auto* vih = reinterpret_cast<VIDEOINFOHEADER2*>(block);
-    vih->dwBitRate = bitRate;
-    vih->AvgTimePerFrame = cap.interval;
-    vih->dwPictAspectRatioX = cap.width;
-    vih->dwPictAspectRatioY = cap.height;
-    vih->bmiHeader = header;
-  } else {
-    // A block of another type carries the same bytes, which nobody may read as a header.
-    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(block);
-    vih->dwBitRate = bitRate;
-    vih->AvgTimePerFrame = cap.interval;
-    vih->bmiHeader = header;
-  }
-  type->majortype = MEDIATYPE_Video;
-  type->subtype = SubtypeGuid(cap.subtype);
-  type->bFixedSizeSamples = cap.subtype == Subtype::MJPG ? FALSE : TRUE;
-  type->bTemporalCompression = FALSE;
-  type->lSampleSize = cap.subtype == Subtype::MJPG ? 0 : header.biSizeImage;
-  type->formattype = cap.format == FormatKind::VideoInfo    ? FORMAT_VideoInfo
-                     : cap.format == FormatKind::VideoInfo2 ? FORMAT_VideoInfo2
-                                                            : kFormatNone;
-  type->cbFormat = size;
-  type->pbFormat = block;
-  return S_OK;
-}
-
-// The capability a media type describes, with its frame interval (the type's own when it
-// has one). False when the camera offers nothing like it.
-bool MatchCapability(const std::vector<Capability>& caps, const AM_MEDIA_TYPE& type, Capability* out) {
-  if (type.majortype != MEDIATYPE_Video) return false;
-  const BITMAPINFOHEADER* header = VideoHeader(type);
-  for (const Capability& cap : caps) {
-    if (SubtypeGuid(cap.subtype) != type.subtype) continue;
-    if (cap.format == FormatKind::Other) {
-      // Only the offered block itself names such a capability.
-      if (type.formattype != kFormatNone || type.cbFormat < sizeof(VIDEOINFOHEADER) || !type.pbFormat)
-        continue;
-      const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
-      if (vih->bmiHeader.biWidth != static_cast<LONG>(cap.width) ||
-          vih->bmiHeader.biHeight != static_cast<LONG>(cap.height))
-        continue;
-      *out = cap;
-      return true;
-    }
-    const GUID wanted = cap.format == FormatKind::VideoInfo ? FORMAT_VideoInfo : FORMAT_VideoInfo2;
-    if (type.formattype != wanted || !header) continue;
-    if (header->biWidth != static_cast<LONG>(cap.width) ||
-        header->biHeight != static_cast<LONG>(cap.height))
-      continue;
-    *out = cap;
-    const REFERENCE_TIME interval =
-        type.formattype == FORMAT_VideoInfo
-            ? reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame
-            : reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->AvgTimePerFrame;
-    if (interval > 0) out->interval = interval;
-    return true;
-  }
-  return false;
-}
 
 class CameraFilter;
 
@@ -175,143 +88,6 @@ class CameraPin : public KitOutputPin, public IKsPropertySet, public IAMStreamCo
  private:
   CameraFilter* camera();
   const bool capture_;
-};
-
-// An input pin that a tuner camera has: it takes no connection and answers IAMTVTuner,
-// keeping what it is told.
-class TunerPin : public KitPin, public IAMTVTuner {
- public:
-  explicit TunerPin(KitFilter* filter) : KitPin(filter, PINDIR_INPUT, OLESTR("Analog Video In")) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    return KitPin::QueryInterface(riid, object);
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return KitPin::AddRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return KitPin::Release(); }
-  void* FindExtra(REFIID riid) override {
-    if (riid == IID_IAMTVTuner || riid == IID_IAMTuner) return static_cast<IAMTVTuner*>(this);
-    return KitPin::FindExtra(riid);
-  }
-  HRESULT CheckMediaType(const AM_MEDIA_TYPE&) override { return VFW_E_TYPE_NOT_ACCEPTED; }
-
-  // IAMTuner
-  HRESULT STDMETHODCALLTYPE put_Channel(LONG channel, LONG video, LONG audio) override {
-    if (channel < kMinChannel || channel > kMaxChannel) return E_INVALIDARG;
-    channel_ = channel;
-    video_ = video;
-    audio_ = audio;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get_Channel(LONG* channel, LONG* video, LONG* audio) override {
-    if (!channel || !video || !audio) return E_POINTER;
-    *channel = channel_;
-    *video = video_;
-    *audio = audio_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE ChannelMinMax(LONG* min, LONG* max) override {
-    if (!min || !max) return E_POINTER;
-    *min = kMinChannel;
-    *max = kMaxChannel;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE put_CountryCode(LONG country) override {
-    country_ = country;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get_CountryCode(LONG* country) override {
-    if (!country) return E_POINTER;
-    *country = country_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE put_TuningSpace(LONG space) override {
-    space_ = space;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get_TuningSpace(LONG* space) override {
-    if (!space) return E_POINTER;
-    *space = space_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Logon(HANDLE) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Logout() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE SignalPresent(LONG* strength) override {
-    if (!strength) return E_POINTER;
-    *strength = kTunerNoSignal;  // no antenna on a synthetic device
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE put_Mode(AMTunerModeType mode) override {
-    if (mode != AMTUNER_MODE_TV) return E_INVALIDARG;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get_Mode(AMTunerModeType* mode) override {
-    if (!mode) return E_POINTER;
-    *mode = AMTUNER_MODE_TV;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetAvailableModes(LONG* modes) override {
-    if (!modes) return E_POINTER;
-    *modes = AMTUNER_MODE_TV;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE RegisterNotificationCallBack(IAMTunerNotification*, LONG) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE UnRegisterNotificationCallBack(IAMTunerNotification*) override {
-    return E_NOTIMPL;
-  }
-  // IAMTVTuner
-  HRESULT STDMETHODCALLTYPE get_AvailableTVFormats(LONG* standard) override {
-    if (!standard) return E_POINTER;
-    *standard = kNtscM;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get_TVFormat(LONG* standard) override { return get_AvailableTVFormats(standard); }
-  HRESULT STDMETHODCALLTYPE AutoTune(LONG channel, LONG* signal) override {
-    if (!signal) return E_POINTER;
-    const HRESULT hr = put_Channel(channel, video_, audio_);
-    *signal = kTunerNoSignal;
-    return hr;
-  }
-  HRESULT STDMETHODCALLTYPE StoreAutoTune() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE get_NumInputConnections(LONG* number) override {
-    if (!number) return E_POINTER;
-    *number = 1;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE put_InputType(LONG index, TunerInputType type) override {
-    if (index != 0) return E_INVALIDARG;
-    inputType_ = type;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get_InputType(LONG index, TunerInputType* type) override {
-    if (!type) return E_POINTER;
-    if (index != 0) return E_INVALIDARG;
-    *type = inputType_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE put_ConnectInput(LONG index) override { return index == 0 ? S_OK : E_INVALIDARG; }
-  HRESULT STDMETHODCALLTYPE get_ConnectInput(LONG* index) override {
-    if (!index) return E_POINTER;
-    *index = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get_VideoFrequency(LONG* frequency) override {
-    if (!frequency) return E_POINTER;
-    *frequency = 55250000 + (channel_ - kMinChannel) * 6000000;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get_AudioFrequency(LONG* frequency) override {
-    if (!frequency) return E_POINTER;
-    *frequency = 59750000 + (channel_ - kMinChannel) * 6000000;
-    return S_OK;
-  }
-
- private:
-  static constexpr LONG kMinChannel = 2, kMaxChannel = 69;
-  static constexpr LONG kNtscM = 0x00000001;  // AnalogVideo_NTSC_M
-  LONG channel_ = kMinChannel, video_ = 0, audio_ = 0, country_ = 1, space_ = 0;
-  TunerInputType inputType_ = TunerInputCable;
 };
 
 class CameraFilter : public KitFilter, public IPersistPropertyBag, public IKsObject {
@@ -675,15 +451,6 @@ void CameraFilter::DeliverFrame(CameraPin* pin, uint64_t frame, int64_t start, i
 }
 
 }  // namespace
-
-GUID SubtypeGuid(Subtype subtype) {
-  if (subtype == Subtype::RGB24)
-    return {0xE436EB7D, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-  if (subtype == Subtype::RGB32)
-    return {0xE436EB7E, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-  // FOURCC subtypes: {XXXXXXXX-0000-0010-8000-00AA00389B71}
-  return {SubtypeCompression(subtype), 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
-}
 
 HRESULT CreateCamera(REFIID riid, void** object) {
   return media::HandOut(new CameraFilter(), riid, object);

@@ -8,64 +8,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "outside/vcam/png_snapshot.h"
+#include "outside/vcam/oru_state.h"
 #include "platform/event.h"
-#include "platform/lock.h"
 
+namespace oru {
 namespace {
 
 constexpr size_t kMaxLoggedCalls = 1u << 16;
-
-struct Picture {
-  BitmapInfoHeader header{};
-  std::vector<uint8_t> pixels;
-  uint32_t size = 0;
-};
-
-struct State {
-  platform::Lock lock;
-  platform::Condition changed;
-
-  std::vector<std::string> calls;
-  uint64_t droppedCalls = 0;
-
-  uint32_t openFailures = 0;
-  bool open = false;
-  HResult resolutionResult = 0;
-  uint32_t requestedResolution = 0;
-  int64_t requestedInterval = 0;
-  uint32_t support3D = 0;
-  uint32_t settings3D[3] = {0, 0, 0};
-
-  VcamEvent closeDeviceEvent = nullptr;
-  VcamEvent deviceEvent = nullptr;
-  VcamEvent instanceEvent = nullptr;
-  VcamEvent event3D = nullptr;
-  VcamEvent notifyEvent = nullptr;
-
-  uint32_t workMode = 0;
-  uint32_t deviceStatus = 0;
-  HResult lastChangeResult = 0;
-  uint64_t frameCount = 0;
-  Picture lastFrame;
-  Picture logo;
-
-  OruStandInFrameListener listener = nullptr;
-  void* listenerContext = nullptr;
-  std::FILE* clip = nullptr;
-  int32_t clipWidth = 0, clipHeight = 0;
-  uint64_t clipFrames = 0;
-};
-
-State& S() {
-  static State* state = new State;  // outlives every caller, even at process exit
-  return *state;
-}
 
 std::string Hex(uint32_t v) {
   char buf[16];
@@ -108,6 +61,35 @@ std::string PictureText(const BitmapInfoHeader* header, const uint8_t* pixels, u
   return t;
 }
 
+bool Matches(const std::string& call, const char* pattern) {
+  const size_t n = std::strlen(pattern);
+  if (n > 0 && pattern[n - 1] == '*') return call.compare(0, n - 1, pattern, n - 1) == 0;
+  return call == pattern;
+}
+
+// Appends the last frame to the clip; the caller holds the lock.
+void AppendToClip(State& s) {
+  int32_t w = 0, h = 0;
+  uint32_t stride = 0;
+  if (!s.clip || !Yuy2Geometry(s.lastFrame, &w, &h, &stride) || w <= 1) return;
+  if (s.clipFrames == 0 && s.clipWidth == 0) {
+    s.clipWidth = w;
+    s.clipHeight = h;
+    WriteY4MHeader(s.clip, w, h, s.requestedInterval);
+  }
+  if (w != s.clipWidth || h != s.clipHeight) return;
+  std::fputs("FRAME\n", s.clip);
+  WriteY4MPlanes(s.clip, s.lastFrame, w, h, stride);
+  ++s.clipFrames;
+}
+
+}  // namespace
+
+State& S() {
+  static State* state = new State;  // outlives every caller, even at process exit
+  return *state;
+}
+
 bool Signal(VcamEvent e) {
   if (!e) return false;
   // The event belongs to the caller: borrow it for one Set.
@@ -117,20 +99,12 @@ bool Signal(VcamEvent e) {
   return set;
 }
 
-bool Matches(const std::string& call, const char* pattern) {
-  const size_t n = std::strlen(pattern);
-  if (n > 0 && pattern[n - 1] == '*') return call.compare(0, n - 1, pattern, n - 1) == 0;
-  return call == pattern;
-}
-
 uint32_t CountMatches(const State& s, const char* pattern) {
   uint32_t n = 0;
   for (const auto& c : s.calls) n += Matches(c, pattern) ? 1 : 0;
   return n;
 }
 
-// Width, height and row stride of a kept YUY2 frame whose bytes cover every row; false for
-// another code or a header that does not fit its bytes.
 bool Yuy2Geometry(const Picture& p, int32_t* width, int32_t* height, uint32_t* stride) {
   const int64_t w = p.header.biWidth;
   const int64_t h = p.header.biHeight < 0 ? -static_cast<int64_t>(p.header.biHeight) : p.header.biHeight;
@@ -144,8 +118,6 @@ bool Yuy2Geometry(const Picture& p, int32_t* width, int32_t* height, uint32_t* s
   return true;
 }
 
-// One Y4M frame body: the Y, U and V planes of a 4:2:2 picture from YUY2 rows (an odd last
-// column is left out).
 void WriteY4MPlanes(std::FILE* f, const Picture& p, int32_t w, int32_t h, uint32_t stride) {
   const int32_t pairs = w / 2;
   std::vector<uint8_t> row(static_cast<size_t>(pairs) * 2);
@@ -166,29 +138,12 @@ void WriteY4MPlanes(std::FILE* f, const Picture& p, int32_t w, int32_t h, uint32
   }
 }
 
-// The Y4M header of a clip: the consumer's frame rate, 30 when it gave none.
 void WriteY4MHeader(std::FILE* f, int32_t w, int32_t h, int64_t interval) {
   if (interval > 0)
     std::fprintf(f, "YUV4MPEG2 W%d H%d F10000000:%lld Ip A1:1 C422\n", w / 2 * 2, h,
                  static_cast<long long>(interval));
   else
     std::fprintf(f, "YUV4MPEG2 W%d H%d F30:1 Ip A1:1 C422\n", w / 2 * 2, h);
-}
-
-// Appends the last frame to the clip; the caller holds the lock.
-void AppendToClip(State& s) {
-  int32_t w = 0, h = 0;
-  uint32_t stride = 0;
-  if (!s.clip || !Yuy2Geometry(s.lastFrame, &w, &h, &stride) || w <= 1) return;
-  if (s.clipFrames == 0 && s.clipWidth == 0) {
-    s.clipWidth = w;
-    s.clipHeight = h;
-    WriteY4MHeader(s.clip, w, h, s.requestedInterval);
-  }
-  if (w != s.clipWidth || h != s.clipHeight) return;
-  std::fputs("FRAME\n", s.clip);
-  WriteY4MPlanes(s.clip, s.lastFrame, w, h, stride);
-  ++s.clipFrames;
 }
 
 uint32_t CopyPicture(const Picture& p, BitmapInfoHeader* header, uint8_t* buffer,
@@ -200,7 +155,9 @@ uint32_t CopyPicture(const Picture& p, BitmapInfoHeader* header, uint8_t* buffer
   return p.size;
 }
 
-}  // namespace
+}  // namespace oru
+
+using namespace oru;
 
 extern "C" {
 
@@ -415,219 +372,6 @@ HResult OruVCapGetPinInstanceCount(uint32_t* count) {
   if (!count) return kEPointer;
   *count = s.requestedResolution != 0 ? 1 : 0;
   return kSOk;
-}
-
-// ---- test and demo controls ----
-
-void OruStandIn_Reset() {
-  State& s = S();
-  std::lock_guard g(s.lock);
-  s.calls.clear();
-  s.droppedCalls = 0;
-  s.openFailures = 0;
-  s.open = false;
-  s.resolutionResult = 0;
-  s.requestedResolution = 0;
-  s.requestedInterval = 0;
-  s.support3D = 0;
-  s.settings3D[0] = s.settings3D[1] = s.settings3D[2] = 0;
-  s.closeDeviceEvent = s.deviceEvent = s.instanceEvent = s.event3D = s.notifyEvent = nullptr;
-  s.workMode = 0;
-  s.deviceStatus = 0;
-  s.lastChangeResult = 0;
-  s.frameCount = 0;
-  s.lastFrame = Picture{};
-  s.logo = Picture{};
-  s.listener = nullptr;
-  s.listenerContext = nullptr;
-  if (s.clip) std::fclose(s.clip);
-  s.clip = nullptr;
-  s.clipWidth = s.clipHeight = 0;
-  s.clipFrames = 0;
-  s.changed.NotifyAll();
-}
-
-void OruStandIn_SetOpenFailures(uint32_t count) {
-  State& s = S();
-  std::lock_guard g(s.lock);
-  s.openFailures = count;
-}
-
-void OruStandIn_SetResolutionResult(HResult result) {
-  State& s = S();
-  std::lock_guard g(s.lock);
-  s.resolutionResult = result;
-}
-
-void OruStandIn_SetSupport3D(uint32_t support) {
-  State& s = S();
-  std::lock_guard g(s.lock);
-  s.support3D = support;
-}
-
-int OruStandIn_ConsumerOpen(uint32_t width, uint32_t height, int64_t interval) {
-  State& s = S();
-  std::lock_guard g(s.lock);
-  s.requestedResolution = (width << 16) | (height & 0xFFFF);
-  s.requestedInterval = interval;
-  return Signal(s.instanceEvent) ? 1 : 0;
-}
-
-int OruStandIn_ConsumerClose() {
-  State& s = S();
-  std::lock_guard g(s.lock);
-  s.requestedResolution = 0;
-  s.requestedInterval = 0;
-  return Signal(s.instanceEvent) ? 1 : 0;
-}
-
-int OruStandIn_RequestCloseDevice() {
-  State& s = S();
-  std::lock_guard g(s.lock);
-  return Signal(s.closeDeviceEvent) ? 1 : 0;
-}
-
-int OruStandIn_RequestDeviceStatus() {
-  State& s = S();
-  std::lock_guard g(s.lock);
-  return Signal(s.deviceEvent) ? 1 : 0;
-}
-
-int OruStandIn_Change3D(uint32_t a, uint32_t b, uint32_t c) {
-  State& s = S();
-  std::lock_guard g(s.lock);
-  s.settings3D[0] = a;
-  s.settings3D[1] = b;
-  s.settings3D[2] = c;
-  return Signal(s.event3D) ? 1 : 0;
-}
-
-uint32_t OruStandIn_CallCount() {
-  State& s = S();
-  std::lock_guard g(s.lock);
-  return static_cast<uint32_t>(s.calls.size());
-}
-
-uint32_t OruStandIn_GetCall(uint32_t index, char* buffer, uint32_t capacity) {
-  State& s = S();
-  std::lock_guard g(s.lock);
-  if (index >= s.calls.size()) return 0;
-  const std::string& c = s.calls[index];
-  if (buffer && capacity) {
-    const size_t n = std::min<size_t>(c.size(), capacity - 1);
-    std::memcpy(buffer, c.data(), n);
-    buffer[n] = '\0';
-  }
-  return static_cast<uint32_t>(c.size());
-}
-
-uint32_t OruStandIn_CountCalls(const char* pattern) {
-  if (!pattern) return 0;
-  State& s = S();
-  std::lock_guard g(s.lock);
-  return CountMatches(s, pattern);
-}
-
-int OruStandIn_WaitForCall(const char* pattern, uint32_t occurrences, uint32_t timeoutMs) {
-  if (!pattern) return 0;
-  State& s = S();
-  std::unique_lock g(s.lock);
-  return s.changed.WaitFor(g, timeoutMs, [&] { return CountMatches(s, pattern) >= occurrences; })
-             ? 1
-             : 0;
-}
-
-uint64_t OruStandIn_FrameCount() {
-  State& s = S();
-  std::lock_guard g(s.lock);
-  return s.frameCount;
-}
-
-int OruStandIn_WaitForFrames(uint64_t count, uint32_t timeoutMs) {
-  State& s = S();
-  std::unique_lock g(s.lock);
-  return s.changed.WaitFor(g, timeoutMs, [&] { return s.frameCount >= count; })
-             ? 1
-             : 0;
-}
-
-uint32_t OruStandIn_GetLastFrame(BitmapInfoHeader* header, uint8_t* buffer, uint32_t capacity) {
-  State& s = S();
-  std::lock_guard g(s.lock);
-  return CopyPicture(s.lastFrame, header, buffer, capacity);
-}
-
-uint32_t OruStandIn_GetLogo(BitmapInfoHeader* header, uint8_t* buffer, uint32_t capacity) {
-  State& s = S();
-  std::lock_guard g(s.lock);
-  return CopyPicture(s.logo, header, buffer, capacity);
-}
-
-int OruStandIn_WriteLastFrameY4M(const char* path) {
-  if (!path) return 0;
-  State& s = S();
-  std::lock_guard g(s.lock);
-  const Picture& p = s.lastFrame;
-  int32_t w = 0, h = 0;
-  uint32_t stride = 0;
-  if (!Yuy2Geometry(p, &w, &h, &stride) || w <= 1) return 0;
-  std::FILE* f = std::fopen(path, "wb");
-  if (!f) return 0;
-  WriteY4MHeader(f, w, h, 0);
-  std::fputs("FRAME\n", f);
-  WriteY4MPlanes(f, p, w, h, stride);
-  const bool ok = std::fclose(f) == 0;
-  return ok ? 1 : 0;
-}
-
-int OruStandIn_WriteLastFramePNG(const char* path) {
-  if (!path) return 0;
-  State& s = S();
-  std::lock_guard g(s.lock);
-  const Picture& p = s.lastFrame;
-  int32_t w = 0, h = 0;
-  uint32_t stride = 0;
-  if (!Yuy2Geometry(p, &w, &h, &stride)) return 0;
-  return WriteYuy2AsPng(path, p.pixels.data(), static_cast<uint32_t>(w), static_cast<uint32_t>(h), stride) ? 1 : 0;
-}
-
-void OruStandIn_SetFrameListener(OruStandInFrameListener listener, void* context) {
-  State& s = S();
-  std::lock_guard g(s.lock);
-  s.listener = listener;
-  s.listenerContext = context;
-}
-
-int OruStandIn_StartClip(const char* path) {
-  if (!path) return 0;
-  State& s = S();
-  std::lock_guard g(s.lock);
-  if (s.clip) std::fclose(s.clip);
-  s.clip = std::fopen(path, "wb");
-  s.clipWidth = s.clipHeight = 0;
-  s.clipFrames = 0;
-  return s.clip ? 1 : 0;
-}
-
-uint64_t OruStandIn_StopClip() {
-  State& s = S();
-  std::lock_guard g(s.lock);
-  if (!s.clip) return 0;
-  std::fclose(s.clip);
-  s.clip = nullptr;
-  return s.clipFrames;
-}
-
-void OruStandIn_GetStatus(OruStandInStatus* status) {
-  if (!status) return;
-  State& s = S();
-  std::lock_guard g(s.lock);
-  status->open = s.open ? 1 : 0;
-  status->workMode = s.workMode;
-  status->requestedResolution = s.requestedResolution;
-  status->requestedInterval = s.requestedInterval;
-  status->lastChangeResult = s.lastChangeResult;
-  status->frames = s.frameCount;
 }
 
 }  // extern "C"
