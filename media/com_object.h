@@ -44,7 +44,7 @@ class ComObject : public Interfaces... {
   ComObject& operator=(const ComObject&) = delete;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-    return AnswerQuery(ppv ? FindInterface(iid) : nullptr, ppv);
+    return AnswerQuery(ppv ? InterfaceFor(iid) : nullptr, ppv);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return refs_.fetch_add(1) + 1; }
   ULONG STDMETHODCALLTYPE Release() override {
@@ -57,7 +57,7 @@ class ComObject : public Interfaces... {
   ComObject() = default;
   virtual ~ComObject() = default;
   // The interface pointer for `iid` (IID_IUnknown included), or null.
-  virtual void* FindInterface(REFIID iid) = 0;
+  virtual void* InterfaceFor(REFIID iid) = 0;
 
  private:
   std::atomic<ULONG> refs_{1};
@@ -152,7 +152,7 @@ class Enumerator final : public ComObject<typename Source::Interface>, private C
   }
 
  private:
-  void* FindInterface(REFIID iid) override {
+  void* InterfaceFor(REFIID iid) override {
     return InterfaceIf<Enum>(this, iid, {&IID_IUnknown, &EnumOf<Enum>::Iid()});
   }
   Source source_;
@@ -218,7 +218,7 @@ class ClassFactory final : public ComObject<IClassFactory>, private Counted {
   }
 
  private:
-  void* FindInterface(REFIID iid) override {
+  void* InterfaceFor(REFIID iid) override {
     return InterfaceIf<IClassFactory>(this, iid, {&IID_IUnknown, &IID_IClassFactory});
   }
   const CreateInstanceFn create_;

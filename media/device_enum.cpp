@@ -81,7 +81,7 @@ class DevicePropertyBag final : public ComObject<IPropertyBag>, private Counted 
                     {u"CLSID", camera.classId},
                     {u"Config", camera.config}} {}
 
-  void* FindInterface(REFIID iid) override {
+  void* InterfaceFor(REFIID iid) override {
     return InterfaceIf<IPropertyBag>(this, iid, {&IID_IUnknown, &IID_IPropertyBag});
   }
 
@@ -115,7 +115,7 @@ class DeviceMoniker final : public ComObject<IMoniker>, private Counted {
  public:
   explicit DeviceMoniker(CameraEntry camera) : camera_(std::move(camera)) {}
 
-  void* FindInterface(REFIID iid) override {
+  void* InterfaceFor(REFIID iid) override {
     return InterfaceIf<IMoniker>(this, iid, {&IID_IUnknown, &IID_IPersist, &IID_IPersistStream, &IID_IMoniker});
   }
 
@@ -234,7 +234,7 @@ IMoniker* NewMoniker(const CameraEntry& camera) { return new DeviceMoniker(camer
 
 class SystemDeviceEnum final : public ComObject<ICreateDevEnum>, private Counted {
  public:
-  void* FindInterface(REFIID iid) override {
+  void* InterfaceFor(REFIID iid) override {
     return InterfaceIf<ICreateDevEnum>(this, iid, {&IID_IUnknown, &IID_ICreateDevEnum});
   }
 

@@ -201,7 +201,7 @@ class CaptureGraphBuilder final : public RuntimeComObject<ICaptureGraphBuilder2>
   }
 
  private:
-  void* FindInterface(REFIID iid) override {
+  void* InterfaceFor(REFIID iid) override {
     if (iid == IID_IUnknown || iid == IID_ICaptureGraphBuilder2) return static_cast<ICaptureGraphBuilder2*>(this);
     return nullptr;
   }

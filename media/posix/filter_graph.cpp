@@ -413,7 +413,7 @@ class FilterGraph final
     std::u16string name;
   };
 
-  void* FindInterface(REFIID iid) override {
+  void* InterfaceFor(REFIID iid) override {
     if (iid == IID_IUnknown || iid == IID_IFilterGraph || iid == IID_IGraphBuilder) {
       return static_cast<IGraphBuilder*>(this);
     }

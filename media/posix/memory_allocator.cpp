@@ -250,7 +250,7 @@ class MemoryAllocator final : public RuntimeComObject<IMemAllocator> {
     void operator()(BYTE* p) const { std::free(p); }
   };
 
-  void* FindInterface(REFIID iid) override {
+  void* InterfaceFor(REFIID iid) override {
     if (iid == IID_IUnknown || iid == IID_IMemAllocator) return static_cast<IMemAllocator*>(this);
     return nullptr;
   }

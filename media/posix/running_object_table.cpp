@@ -116,7 +116,7 @@ class ItemMoniker final : public RuntimeComObject<IMoniker> {
   }
 
  private:
-  void* FindInterface(REFIID iid) override {
+  void* InterfaceFor(REFIID iid) override {
     if (iid == IID_IUnknown || iid == IID_IMoniker || iid == IID_IPersistStream || iid == IID_IPersist) {
       return static_cast<IMoniker*>(this);
     }

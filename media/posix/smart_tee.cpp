@@ -45,7 +45,7 @@ class UntimedSample final : public RuntimeComObject<IMediaSample> {
   HRESULT STDMETHODCALLTYPE SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
 
  private:
-  void* FindInterface(REFIID iid) override {
+  void* InterfaceFor(REFIID iid) override {
     return (iid == IID_IUnknown || iid == IID_IMediaSample) ? static_cast<IMediaSample*>(this) : nullptr;
   }
   const ComPtr<IMediaSample> sample_;
@@ -271,7 +271,7 @@ class SmartTee final : public RuntimeComObject<IBaseFilter> {
   TeeInputPin& input() { return input_; }
 
  private:
-  void* FindInterface(REFIID iid) override {
+  void* InterfaceFor(REFIID iid) override {
     if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter || iid == IID_IBaseFilter) {
       return static_cast<IBaseFilter*>(this);
     }

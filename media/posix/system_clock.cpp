@@ -78,7 +78,7 @@ class SystemClock final : public RuntimeComObject<IReferenceClock> {
     DWORD_PTR handle;
   };
 
-  void* FindInterface(REFIID iid) override {
+  void* InterfaceFor(REFIID iid) override {
     if (iid == IID_IUnknown || iid == IID_IReferenceClock) return static_cast<IReferenceClock*>(this);
     return nullptr;
   }

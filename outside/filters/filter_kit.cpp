@@ -426,7 +426,7 @@ KitFilter::KitFilter(const CLSID& clsid, std::string recordName)
 
 KitFilter::~KitFilter() { ObjectDestroyed(); }
 
-void* KitFilter::FindInterface(REFIID riid) {
+void* KitFilter::InterfaceFor(REFIID riid) {
   void* found = media::InterfaceIf<IBaseFilter>(
       this, riid, {&IID_IUnknown, &IID_IPersist, &IID_IMediaFilter, &IID_IBaseFilter});
   return found ? found : FindExtra(riid);

@@ -214,7 +214,7 @@ class KitFilter : public media::ComObject<IBaseFilter> {
  protected:
   // Further interfaces of the filter: the pointer, or null.
   virtual void* FindExtra(REFIID riid);
-  void* FindInterface(REFIID riid) override;
+  void* InterfaceFor(REFIID riid) override;
   // Transitions, under the filter lock, after (Pause/Run) or before (Stop) the pins'.
   virtual HRESULT OnPause(FILTER_STATE from) {
     (void)from;

@@ -51,7 +51,7 @@ class VectorEnum final : public TestObject<Enum> {
   }
 
  private:
-  void* FindInterface(REFIID iid) override {
+  void* InterfaceFor(REFIID iid) override {
     return (iid == IID_IUnknown || iid == iid_) ? static_cast<Enum*>(this) : nullptr;
   }
   IID iid_;
@@ -174,7 +174,7 @@ class TestPin final : public TestObject<IPin, IKsPropertySet> {
     }
     return false;
   }
-  void* FindInterface(REFIID iid) override {
+  void* InterfaceFor(REFIID iid) override {
     if (iid == IID_IUnknown || iid == IID_IPin) return static_cast<IPin*>(this);
     if (iid == IID_IKsPropertySet) return static_cast<IKsPropertySet*>(this);
     for (const IID& a : spec_.answers) {
@@ -277,7 +277,7 @@ class TestFilter final : public TestObject<IBaseFilter> {
   void Log(const char* what) {
     if (log_) log_->Add(tag_ + ":" + what);
   }
-  void* FindInterface(REFIID iid) override {
+  void* InterfaceFor(REFIID iid) override {
     if (iid == IID_IUnknown || iid == IID_IBaseFilter || iid == IID_IMediaFilter || iid == IID_IPersist) {
       return static_cast<IBaseFilter*>(this);
     }
