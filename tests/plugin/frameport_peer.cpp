@@ -36,6 +36,7 @@
 #include "ipc/registration.h"
 #include "ipc/tether.h"
 #include "ipc/tether_channel.h"
+#include "pixel/frame_format.h"
 #include "plugin/fanout_plugin.h"
 #include "platform/event.h"
 #include "platform/message_pipe.h"
@@ -188,20 +189,10 @@ int RunServe(char** argv) {
   CFanoutPlugin plugin(pipe.c_str());
   plugin.StartServer();
   ready.Set();
-  const uint32_t width = 64, height = 16, size = width * height * 2, yuy2 = 0x32595559;
-  uint8_t header[40] = {};
-  const uint32_t forty = 40;
-  const uint16_t planes = 1, bits = 16;
-  std::memcpy(header, &forty, 4);
-  std::memcpy(header + 4, &width, 4);
-  std::memcpy(header + 8, &height, 4);
-  std::memcpy(header + 12, &planes, 2);
-  std::memcpy(header + 14, &bits, 2);
-  std::memcpy(header + 16, &yuy2, 4);
-  std::memcpy(header + 20, &size, 4);
-  std::string pixels(size, '\x80');
+  const BitmapInfoHeader header = Yuy2Header(64, 16, 1);
+  std::string pixels(header.biSizeImage, '\x80');
   while (quit.Wait(5) == platform::kWaitTimeout)
-    plugin.ProcessVideoFrame(header, reinterpret_cast<uint8_t*>(pixels.data()));
+    plugin.ProcessVideoFrame(&header, reinterpret_cast<uint8_t*>(pixels.data()));
   std::printf("serve: %zu clients, %u descriptors\n", plugin.ClientCount(), platform::ProcessHandleCount());
   std::fflush(stdout);
   constexpr int kHostOwnDescriptors = 32;
